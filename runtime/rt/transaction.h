@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace rt {
+
+/// The database behind a transaction, chosen by the form of its server name.
+enum class dbms_kind {
+    sqlite,     ///< "sqlite:PATH"; a relative PATH is taken from the working directory
+    postgresql, ///< "postgresql://host:port"
+    sqlserver,  ///< anything else: Microsoft SQL Server through unixODBC and FreeTDS
+};
+
+/// Which backend a server name selects.
+dbms_kind dbms_kind_of(const QString& servername);
+
+/// Reads one large value (a file's contents) piece by piece, so that memory does not grow with
+/// its size. Obtained from transaction::open_blob(); valid while its transaction stays connected.
+class blob_reader {
+public:
+    virtual ~blob_reader() = default;
+    /// Total size in bytes, known before the first read. A null value has size 0.
+    virtual std::int64_t size() const = 0;
+    /// True when the stored value is null.
+    virtual bool is_null() const = 0;
+    /// Reads up to buffer.size() bytes. Returns the number of bytes read (0 at the end), or -1
+    /// on failure, with the transaction's sqlcode, sqldbcode and sqlerrtext set.
+    virtual std::int64_t read(std::span<std::byte> buffer) = 0;
+};
+
+/// Rows of a query, fetched one by one; all rows are read when the cursor opens, so that other
+/// statements can run on the same connection while it is open.
+class cursor {
+public:
+    /// The next row's columns as text (a null column is a null QString), or std::nullopt when no
+    /// row is left (the transaction's sqlcode is then 100).
+    std::optional<QStringList> fetch();
+
+private:
+    friend class transaction;
+    std::vector<QStringList> rows_;
+    std::size_t next_ = 0;
+    class transaction* owner_ = nullptr;
+};
+
+namespace detail {
+class backend;
+}
+
+/// The platform's database connection object. The connection fields are filled by the caller
+/// before connect(); every operation sets sqlcode (0 success, 100 no row, -1 failure) and, on
+/// failure, sqldbcode (the server's error number) and sqlerrtext (its text).
+///
+/// Statements use '?' for bound parameters on every backend; parameters are passed as text and
+/// converted by the server to the column's type (numbers compare as numbers).
+///
+/// Without automatic commit a transaction is begun before the first statement and stays open
+/// until commit() or rollback(); isolation is read committed on every backend.
+class transaction {
+public:
+    transaction();
+    ~transaction();
+    transaction(const transaction&) = delete;
+    transaction& operator=(const transaction&) = delete;
+
+    // Connection fields, in the platform's names.
+    QString logpass;    ///< login password
+    QString logid;      ///< login name
+    QString dbms;       ///< database interface (informational; the backend follows servername)
+    QString lock;       ///< isolation level: "RC" read committed
+    bool autocommit = false;
+    QString servername; ///< selects the backend, see dbms_kind
+    QString dbparm;     ///< comma-separated name=value pairs: timeout, Database='…', Provider='…'
+
+    // Outcome of the last operation.
+    long sqlcode = 0;
+    long sqldbcode = 0;
+    QString sqlerrtext;
+
+    /// Connects with the fields above; returns sqlcode. The connection time-out comes from the
+    /// "timeout" pair of dbparm (5 seconds when absent).
+    long connect();
+    /// Ends the transaction (rolled back) and closes the connection; always succeeds.
+    long disconnect();
+    bool connected() const;
+    dbms_kind kind() const;
+
+    /// Runs a statement that returns no rows; returns sqlcode.
+    long execute(const QString& sql, const QStringList& params = {});
+    /// The first column of the first row as text; std::nullopt with sqlcode 100 when there is no
+    /// row, and a null QString for a null value.
+    std::optional<QString> select_value(const QString& sql, const QStringList& params = {});
+    /// Opens a cursor on a query; sqlcode tells whether it could be opened.
+    cursor open_cursor(const QString& sql, const QStringList& params = {});
+    /// Opens column `column` of the one row of `table` that matches `where` (a condition with
+    /// '?' parameters). Returns nullptr with sqlcode 100 when no row matches, or -1 on failure.
+    std::unique_ptr<blob_reader> open_blob(const QString& table, const QString& column,
+                                           const QString& where, const QStringList& params);
+
+    long commit();
+    long rollback();
+
+    /// The database name given in dbparm as Database='…' (a quote inside the name is kept).
+    static QString dbparm_value(const QString& dbparm, const QString& name);
+
+private:
+    friend class cursor;
+    friend class detail::backend;
+    void set_status(long code, long dbcode = 0, const QString& text = {});
+    std::unique_ptr<detail::backend> backend_;
+};
+
+} // namespace rt
