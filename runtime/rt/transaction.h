@@ -36,6 +36,20 @@ public:
     virtual std::int64_t read(std::span<std::byte> buffer) = 0;
 };
 
+/// Fills one large value piece by piece, so that memory does not grow with its size. Obtained
+/// from transaction::insert_blob(); valid while its transaction stays connected. The row exists
+/// (inside the transaction) from the moment the writer is returned.
+class blob_writer {
+public:
+    virtual ~blob_writer() = default;
+    /// Appends bytes to the value. Returns 0, or -1 on failure (also when more bytes are written
+    /// than announced), with the transaction's status set.
+    virtual long write(std::span<const std::byte> data) = 0;
+    /// Completes the value; fails with -1 unless exactly the announced number of bytes was
+    /// written. Returns the transaction's sqlcode.
+    virtual long finish() = 0;
+};
+
 /// Rows of a query, fetched one by one; all rows are read when the cursor opens, so that other
 /// statements can run on the same connection while it is open.
 class cursor {
@@ -49,6 +63,11 @@ private:
     std::vector<QStringList> rows_;
     std::size_t next_ = 0;
     class transaction* owner_ = nullptr;
+    // The outcome of opening the cursor: a cursor that could not be opened fails every fetch
+    // with that error rather than looking empty.
+    long open_code_ = 0;
+    long open_dbcode_ = 0;
+    QString open_errtext_;
 };
 
 namespace detail {
@@ -72,13 +91,13 @@ public:
     transaction& operator=(const transaction&) = delete;
 
     // Connection fields, in the platform's names.
-    QString logpass;    ///< login password
-    QString logid;      ///< login name
-    QString dbms;       ///< database interface (informational; the backend follows servername)
-    QString lock;       ///< isolation level: "RC" read committed
+    QString logpass; ///< login password
+    QString logid;   ///< login name
+    QString dbms;    ///< database interface (informational; the backend follows servername)
+    QString lock;    ///< isolation level: "RC" read committed
     bool autocommit = false;
     QString servername; ///< selects the backend, see dbms_kind
-    QString dbparm;     ///< comma-separated name=value pairs: timeout, Database='…', Provider='…'
+    QString dbparm; ///< comma-separated name=value pairs: timeout, Database='…', Provider='…'
 
     // Outcome of the last operation.
     long sqlcode = 0;
@@ -104,11 +123,24 @@ public:
     /// '?' parameters). Returns nullptr with sqlcode 100 when no row matches, or -1 on failure.
     std::unique_ptr<blob_reader> open_blob(const QString& table, const QString& column,
                                            const QString& where, const QStringList& params);
+    /// Inserts one row into `table`: `columns` take `values` (passed as text like statement
+    /// parameters) and `blob_column` takes a value of exactly `size` bytes that the returned
+    /// writer fills. On SQLite the column holds the bytes; on PostgreSQL it holds the oid of a
+    /// new large object (created inside the transaction, so a rollback removes it); on SQL
+    /// Server the bytes are sent with the statement. Returns nullptr with sqlcode -1 on failure,
+    /// for instance when the value exceeds the backend's size limit.
+    std::unique_ptr<blob_writer> insert_blob(const QString& table, const QStringList& columns,
+                                             const QStringList& values, const QString& blob_column,
+                                             std::int64_t size);
 
     long commit();
     long rollback();
 
-    /// The database name given in dbparm as Database='…' (a quote inside the name is kept).
+    /// The value of pair `name` of a dbparm text such as
+    /// `timeout = 5,Database='exam's db',Provider='SQLNCLI10'`: names match without regard to
+    /// case and blanks around them; a value in single quotes ends at the quote that is followed
+    /// by a comma and the next name= or by the end of the text, so a quote inside it is kept
+    /// unchanged. A null QString when the pair is absent.
     static QString dbparm_value(const QString& dbparm, const QString& name);
 
 private:
