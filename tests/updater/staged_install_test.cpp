@@ -1,0 +1,174 @@
+// Target paths of server file names, and the all-or-nothing installation of a version's files.
+
+#include "staged_install.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qorv;
+
+namespace {
+
+QByteArray read(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void write(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QStringList entries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class staged_install_test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void target_path_keeps_names_inside_the_base_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // relative to the base; empty: refused
+
+        QTest::newRow("plain name") << "qorv.exe" << "qorv.exe";
+        QTest::newRow("subdirectory") << "lib/a.dll" << "lib/a.dll";
+        QTest::newRow("backslash separates") << "lib\\a.dll" << "lib/a.dll";
+        QTest::newRow("chinese") << "考务\\成绩.xlsx" << "考务/成绩.xlsx";
+        QTest::newRow("dots inside a name") << "a..b" << "a..b";
+        QTest::newRow("blank inside a name") << "my file.txt" << "my file.txt";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("parent") << "../x" << "";
+        QTest::newRow("parent after a directory") << "lib/../../x" << "";
+        QTest::newRow("parent with backslashes") << "lib\\..\\x" << "";
+        QTest::newRow("current directory") << "./x" << "";
+        QTest::newRow("absolute") << "/etc/passwd" << "";
+        QTest::newRow("absolute with backslash") << "\\x" << "";
+        QTest::newRow("drive letter") << "C:\\x" << "";
+        QTest::newRow("drive letter relative") << "c:x" << "";
+        QTest::newRow("empty component") << "lib//x" << "";
+        QTest::newRow("trailing separator") << "lib/" << "";
+        QTest::newRow("NUL character") << QStringLiteral("a%1b").arg(QChar(0)) << "";
+        QTest::newRow("through a link that leaves") << "out/x" << "";
+        QTest::newRow("through a link that stays") << "in/x" << "lib/x";
+    }
+
+    void target_path_keeps_names_inside_the_base()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QTemporaryDir base, elsewhere;
+        QDir(base.path()).mkpath(QStringLiteral("lib"));
+        QDir(base.path()).mkpath(QStringLiteral("考务"));
+        QVERIFY(QFile::link(elsewhere.path(), base.filePath(QStringLiteral("out"))));
+        QVERIFY(QFile::link(base.filePath(QStringLiteral("lib")), base.filePath(QStringLiteral("in"))));
+
+        const auto path = target_path(base.path(), name);
+        if (expected.isEmpty()) {
+            QVERIFY2(!path, qPrintable(path.value_or(QString())));
+        } else {
+            QVERIFY(path);
+            // Compared with links resolved, so that "in/x" is seen to land in lib/.
+            const QFileInfo info(*path);
+            const QString resolved = QFileInfo(info.absolutePath()).canonicalFilePath() + QLatin1Char('/') + info.fileName();
+            QCOMPARE(QDir(QFileInfo(base.path()).canonicalFilePath()).relativeFilePath(resolved), expected);
+        }
+    }
+
+    void commit_replaces_every_file_at_once()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a")), b = dir.filePath(QStringLiteral("b"));
+        write(a, "old a");
+        QFile::setPermissions(a, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        {
+            staged_install files;
+            QVERIFY(files.begin_file(a));
+            QVERIFY(files.write("new "));
+            QVERIFY(files.write("a"));
+            QVERIFY(files.end_file());
+            QVERIFY(files.begin_file(b));
+            QVERIFY(files.write("new b"));
+            QVERIFY(files.end_file());
+            // Nothing is visible before the commit.
+            QCOMPARE(read(a), QByteArray("old a"));
+            QVERIFY(!QFile::exists(b));
+            QVERIFY(files.commit());
+            files.finish();
+        }
+        QCOMPARE(read(a), QByteArray("new a"));
+        QCOMPARE(read(b), QByteArray("new b"));
+        // A replaced file keeps its permissions (an executable stays one).
+        QVERIFY(QFileInfo(a).permissions() & QFile::ExeOwner);
+        QCOMPARE(entries(dir.path()), QStringList({"a", "b"}));
+    }
+
+    void undo_after_commit_restores_the_installed_files()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a")), b = dir.filePath(QStringLiteral("b"));
+        write(a, "old a");
+        staged_install files;
+        for (const QString& target : {a, b}) {
+            QVERIFY(files.begin_file(target));
+            QVERIFY(files.write("new"));
+            QVERIFY(files.end_file());
+        }
+        QVERIFY(files.commit());
+        QCOMPARE(read(a), QByteArray("new"));
+        files.undo();
+        QCOMPARE(read(a), QByteArray("old a"));
+        QVERIFY(!QFile::exists(b));
+        QCOMPARE(entries(dir.path()), QStringList({"a"}));
+    }
+
+    void dropping_an_uncommitted_install_removes_its_temporary_files()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a"));
+        write(a, "old a");
+        {
+            staged_install files;
+            QVERIFY(files.begin_file(a));
+            QVERIFY(files.write("half"));
+            // Destroyed with the file still open, as when the window closes mid-file.
+        }
+        QCOMPARE(read(a), QByteArray("old a"));
+        QCOMPARE(entries(dir.path()), QStringList({"a"}));
+    }
+
+    void a_failing_move_puts_everything_back()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a"));
+        const QString sub = dir.filePath(QStringLiteral("sub"));
+        QDir().mkpath(sub);
+        write(a, "old a");
+        staged_install files;
+        QVERIFY(files.begin_file(a));
+        QVERIFY(files.write("new a"));
+        QVERIFY(files.end_file());
+        QVERIFY(files.begin_file(sub + QStringLiteral("/b")));
+        QVERIFY(files.write("new b"));
+        QVERIFY(files.end_file());
+        // The second target's directory disappears before the commit.
+        for (const QString& name : entries(sub))
+            QFile::remove(sub + QLatin1Char('/') + name);
+        QVERIFY(QDir(sub).removeRecursively());
+        QVERIFY(!files.commit());
+        QCOMPARE(read(a), QByteArray("old a"));
+        QCOMPARE(entries(dir.path()), QStringList({"a"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(staged_install_test)
+#include "staged_install_test.moc"

@@ -1,0 +1,114 @@
+#include "update_server_fixture.h"
+
+#include <QRandomGenerator>
+
+#include <span>
+
+namespace qorv::test {
+
+namespace {
+
+QString env(const char* name) { return qEnvironmentVariable(name); }
+
+QString dbparm_for(const QString& database)
+{
+    return QStringLiteral("timeout = 5,Database='") + database + QStringLiteral("',Provider='SQLNCLI10'");
+}
+
+} // namespace
+
+bool postgresql_available() { return !env("QORV_PG_SERVER").isEmpty(); }
+
+update_server_fixture::update_server_fixture(const QString& backend)
+{
+    if (!server_dir_.isValid() || !install_.isValid()) {
+        error_ = QStringLiteral("no temporary directory");
+        return;
+    }
+    QString create_table;
+    if (backend == QLatin1String("sqlite")) {
+        servername_ = QStringLiteral("sqlite:") + QDir(server_dir_.path()).filePath(QStringLiteral("server.db"));
+        create_table = QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
+                                      "filedata blob, primary key (filename, ver))");
+    } else {
+        if (!postgresql_available()) {
+            error_ = QStringLiteral("the PostgreSQL server of the suite is not running");
+            return;
+        }
+        servername_ = env("QORV_PG_SERVER");
+        user_ = env("QORV_PG_USER");
+        password_ = env("QORV_PG_PASSWORD");
+        // Each fixture gets a database of its own, so that test programs can run side by side.
+        database_ = QStringLiteral("qorv_t%1").arg(QRandomGenerator::global()->generate64(), 0, 36);
+        rt::transaction admin;
+        admin.servername = servername_;
+        admin.logid = user_;
+        admin.logpass = password_;
+        admin.autocommit = true;
+        admin.dbparm = dbparm_for(env("QORV_PG_DATABASE"));
+        if (admin.connect() < 0 ||
+            admin.execute(QStringLiteral("create database ") + database_ +
+                          QStringLiteral(" template template0 lc_collate 'C' lc_ctype 'C'")) < 0) {
+            error_ = admin.sqlerrtext;
+            return;
+        }
+        create_table = QStringLiteral("create table t_file (filename text not null, ver numeric(12,3) not null, "
+                                      "filedata oid, primary key (filename, ver))");
+    }
+    auto sqlca = connect();
+    if (!sqlca || sqlca->execute(create_table) < 0 || sqlca->commit() < 0)
+        error_ = sqlca ? sqlca->sqlerrtext : error_;
+}
+
+update_server_fixture::~update_server_fixture()
+{
+    if (database_.isEmpty())
+        return;
+    rt::transaction admin;
+    admin.servername = servername_;
+    admin.logid = user_;
+    admin.logpass = password_;
+    admin.autocommit = true;
+    admin.dbparm = dbparm_for(env("QORV_PG_DATABASE"));
+    if (admin.connect() >= 0)
+        admin.execute(QStringLiteral("drop database if exists ") + database_);
+}
+
+std::unique_ptr<rt::transaction> update_server_fixture::connect() const
+{
+    auto sqlca = std::make_unique<rt::transaction>();
+    sqlca->servername = servername_;
+    sqlca->logid = user_;
+    sqlca->logpass = password_;
+    sqlca->lock = QStringLiteral("RC");
+    sqlca->autocommit = false;
+    sqlca->dbparm = dbparm_for(database_);
+    if (sqlca->connect() < 0)
+        return nullptr;
+    return sqlca;
+}
+
+bool update_server_fixture::add(const QList<server_file>& files)
+{
+    auto sqlca = connect();
+    if (!sqlca)
+        return false;
+    for (const server_file& f : files) {
+        if (f.contents.isNull()) {
+            if (sqlca->execute(QStringLiteral("insert into t_file (filename, ver, filedata) values (?, ?, null)"),
+                               {f.name, f.ver}) < 0)
+                return false;
+            continue;
+        }
+        auto writer = sqlca->insert_blob(QStringLiteral("t_file"), {QStringLiteral("filename"), QStringLiteral("ver")},
+                                         {f.name, f.ver}, QStringLiteral("filedata"), f.contents.size());
+        if (!writer)
+            return false;
+        const auto bytes = std::as_bytes(std::span(f.contents.constData(), f.contents.size()));
+        if ((!bytes.empty() && writer->write(bytes) < 0) || writer->finish() < 0)
+            return false;
+    }
+    return sqlca->commit() >= 0;
+}
+
+} // namespace qorv::test

@@ -1,0 +1,59 @@
+#pragma once
+
+// A real update server for the updater's tests: a SQLite file in a temporary directory, or a
+// fresh database on the PostgreSQL server that the suite starts (see tests/postgresql).
+
+#include <rt/transaction.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace qorv::test {
+
+struct server_file {
+    QString name;
+    QString ver;
+    QByteArray contents; // a null QByteArray stores a null value
+};
+
+/// One update server with table t_file, and an installation directory beside it.
+class update_server_fixture {
+public:
+    /// `backend` is "sqlite" or "postgresql". On failure valid() is false and error() says why.
+    explicit update_server_fixture(const QString& backend);
+    ~update_server_fixture();
+
+    bool valid() const { return error_.isEmpty(); }
+    QString error() const { return error_; }
+
+    /// The installation directory (empty, with its qorv.ini still absent).
+    QString install_dir() const { return install_.path(); }
+    QString ini_file() const { return QDir(install_.path()).filePath(QStringLiteral("qorv.ini")); }
+
+    /// Connection fields for the server, in clear text.
+    QString servername() const { return servername_; }
+    QString database() const { return database_; }
+    QString user() const { return user_; }
+    QString password() const { return password_; }
+
+    /// Stores files on the server (committed).
+    bool add(const QList<server_file>& files);
+
+    /// A connected transaction on the server, as the updater fills it.
+    std::unique_ptr<rt::transaction> connect() const;
+
+private:
+    QTemporaryDir server_dir_;
+    QTemporaryDir install_;
+    QString servername_, database_, user_, password_;
+    QString error_;
+};
+
+/// True when the suite's PostgreSQL server is available to this test.
+bool postgresql_available();
+
+} // namespace qorv::test

@@ -1,0 +1,36 @@
+#include "texts.h"
+
+namespace qorv::texts {
+
+// Message texts break lines with a lone carriage return.
+static constexpr QChar cr = QChar(13);
+
+QString database_error(long number, const QString& text)
+{
+    return QStringLiteral("错误号：") + QString::number(number) + cr + text;
+}
+
+QString connect_failed(const QString& phone)
+{
+    return QStringLiteral("无法连接升级服务器，升级失败！") + cr + cr +
+           QStringLiteral("请您确认本机能接入互联网，并安装了SQL数据库驱动。") + cr +
+           QStringLiteral("如果任然无法升级，请联系本系统管理员，联系电话:") + phone +
+           QStringLiteral("。");
+}
+
+QString files_line(qint64 count, qint64 number)
+{
+    return QStringLiteral("共有 %1 个文件需要更新，正在更新第 %2 个：").arg(count).arg(number);
+}
+
+QString downloading_line(qint64 number)
+{
+    return QStringLiteral("正在从服务器下载第 %1 个文件的数据，本窗口可能显示“未响应”！").arg(number);
+}
+
+QString storing_line(qint64 number)
+{
+    return QStringLiteral("正在本地存储第 %1 个文件的数据，请耐心等候......").arg(number);
+}
+
+} // namespace qorv::texts

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "update_job.h"
+
+#include <QWidget>
+
+#include <memory>
+
+namespace qorv {
+
+class update_server;
+
+/// The update window w_update: both version numbers, the button that starts the update, and
+/// the progress lines and bar that take its place while files are written.
+class update_window : public QWidget, private job_view {
+    Q_OBJECT
+public:
+    /// `sys_path` is the installation directory; `ini_file` its qorv.ini.
+    update_window(update_server& server, QString sys_path, QString ini_file,
+                  QWidget* parent = nullptr);
+    ~update_window() override;
+
+    /// The version check: shows the installed version `k5` and the newest one on the server, and
+    /// offers the update when there is one. Returns false after a reported failure.
+    bool check_versions(const QString& k5);
+
+    /// Runs the update procedure (the button's click). Closes the window after a failure.
+    job_result start_update();
+
+    /// True while the update procedure runs.
+    bool updating() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void begin() override;
+    void end() override;
+    void set_file(const QString& files_line, const QString& file_name) override;
+    void set_status(const QString& status_line) override;
+    void set_progress(qint64 maximum, qint64 position) override;
+    bool yield() override;
+    void set_installed_version(const QString& version) override;
+
+    struct private_parts;
+    std::unique_ptr<private_parts> const d;
+};
+
+} // namespace qorv
