@@ -76,6 +76,9 @@ public:
             return fail(pg_error_number, QStringLiteral("08001: out of memory"));
         if (PQstatus(session->conn) != CONNECTION_OK)
             return fail(pg_error_number, connection_error(session->conn));
+        // Notices ("does not exist, skipping") are no errors; keep them off stderr.
+        PQsetNoticeProcessor(
+            session->conn, [](void*, const char*) {}, nullptr);
         session_ = std::move(session);
         return ok();
     }
