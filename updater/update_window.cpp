@@ -97,7 +97,11 @@ update_window::update_window(update_server& server, QString sys_path, QString in
     setObjectName(QStringLiteral("w_update"));
     setWindowTitle(texts::window_title);
     setWindowIcon(program_icon());
-    setBackgroundRole(QPalette::Button);
+    // The background is the system's button face. (Changing the background role instead would
+    // make every child paint its text in the button text colour.)
+    QPalette background = palette();
+    background.setColor(QPalette::Window, background.color(QPalette::Button));
+    setPalette(background);
     setAutoFillBackground(true);
     // The size is that of the client area, so that every control fits whatever frame the window
     // manager adds.

@@ -54,6 +54,14 @@ const QByteArray installed_ini = "; settings of this installation\r\n[qorv]\r\ns
 
 } // namespace
 
+// A test on PostgreSQL is skipped when the suite's server is not running.
+#define NEED(server)                                                                               \
+    do {                                                                                           \
+        if (!(server).valid() && !postgresql_available())                                          \
+            QSKIP("the suite's PostgreSQL server is not running");                                 \
+        QVERIFY2((server).valid(), qPrintable((server).error()));                                  \
+    } while (false)
+
 class update_job_test : public QObject {
     Q_OBJECT
 
@@ -61,18 +69,12 @@ private:
     void add_backend_rows(const char* name, const QList<QVariant>& values)
     {
         for (const char* backend : {"sqlite", "postgresql"}) {
-            auto row = QTest::addRow("%s: %s", backend, name) << QString::fromLatin1(backend);
+            QTestData& row = QTest::addRow("%s: %s", backend, name) << QString::fromLatin1(backend);
             for (const QVariant& v : values)
-                row << v;
+                row.append(v.metaType().id(), v.constData());
         }
     }
 
-    static void need(const update_server_fixture& server)
-    {
-        if (!server.valid() && !postgresql_available())
-            QSKIP("the suite's PostgreSQL server is not running");
-        QVERIFY2(server.valid(), qPrintable(server.error()));
-    }
 
 private slots:
     void files_are_written_in_order_chunk_by_chunk_data()
@@ -102,7 +104,7 @@ private slots:
         QFETCH(QStringList, expected_order);
 
         update_server_fixture server(backend);
-        need(server);
+        NEED(server);
         QList<server_file> files;
         for (qsizetype i = 0; i < names.size(); ++i) {
             files.append({names[i], QStringLiteral("1.3"), random_bytes(sizes[i], i + 1)});
@@ -199,7 +201,7 @@ private slots:
         QFETCH(QString, message);
 
         update_server_fixture server(backend);
-        need(server);
+        NEED(server);
         QList<server_file> files;
         for (qsizetype i = 0; i < names.size(); ++i)
             files.append({names[i], QStringLiteral("2"),
@@ -267,7 +269,7 @@ private slots:
     {
         QFETCH(QString, backend);
         update_server_fixture server(backend);
-        need(server);
+        NEED(server);
         auto sqlca = server.connect();
         QVERIFY(sqlca);
         QVERIFY(sqlca->execute(QStringLiteral("drop table t_file")) >= 0);
@@ -307,7 +309,7 @@ private slots:
         QFETCH(QString, local);
         QFETCH(QString, newest);
         update_server_fixture server(backend);
-        need(server);
+        NEED(server);
         QVERIFY(server.add({{"a", "1.0", "a"}, {"a", "1.25", "a"}, {"a", "9.5", "a"}, {"b", "10", "b"},
                             {"a", "1.125", "a"}}));
         auto sqlca = server.connect();

@@ -1,5 +1,6 @@
 #include "update_server_fixture.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <span>
@@ -27,7 +28,9 @@ update_server_fixture::update_server_fixture(const QString& backend)
     }
     QString create_table;
     if (backend == QLatin1String("sqlite")) {
-        servername_ = QStringLiteral("sqlite:") + QDir(server_dir_.path()).filePath(QStringLiteral("server.db"));
+        const QString file = QDir(server_dir_.path()).filePath(QStringLiteral("server.db"));
+        QFile(file).open(QIODevice::WriteOnly); // an empty file is an empty database
+        servername_ = QStringLiteral("sqlite:") + file;
         create_table = QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
                                       "filedata blob, primary key (filename, ver))");
     } else {
@@ -83,8 +86,10 @@ std::unique_ptr<rt::transaction> update_server_fixture::connect() const
     sqlca->lock = QStringLiteral("RC");
     sqlca->autocommit = false;
     sqlca->dbparm = dbparm_for(database_);
-    if (sqlca->connect() < 0)
+    if (sqlca->connect() < 0) {
+        qWarning("cannot connect to %s: %s", qPrintable(servername_), qPrintable(sqlca->sqlerrtext));
         return nullptr;
+    }
     return sqlca;
 }
 
@@ -102,8 +107,10 @@ bool update_server_fixture::add(const QList<server_file>& files)
         }
         auto writer = sqlca->insert_blob(QStringLiteral("t_file"), {QStringLiteral("filename"), QStringLiteral("ver")},
                                          {f.name, f.ver}, QStringLiteral("filedata"), f.contents.size());
-        if (!writer)
+        if (!writer) {
+            qWarning("cannot store %s: %s", qPrintable(f.name), qPrintable(sqlca->sqlerrtext));
             return false;
+        }
         const auto bytes = std::as_bytes(std::span(f.contents.constData(), f.contents.size()));
         if ((!bytes.empty() && writer->write(bytes) < 0) || writer->finish() < 0)
             return false;
