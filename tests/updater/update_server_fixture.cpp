@@ -1,5 +1,7 @@
 #include "update_server_fixture.h"
 
+#include "pg_server.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -9,8 +11,6 @@ namespace qorv::test {
 
 namespace {
 
-QString env(const char* name) { return qEnvironmentVariable(name); }
-
 QString dbparm_for(const QString& database)
 {
     return QStringLiteral("timeout = 5,Database='") + database + QStringLiteral("',Provider='SQLNCLI10'");
@@ -18,7 +18,7 @@ QString dbparm_for(const QString& database)
 
 } // namespace
 
-bool postgresql_available() { return !env("QORV_PG_SERVER").isEmpty(); }
+bool postgresql_available() { return find_pg_server().has_value(); }
 
 update_server_fixture::update_server_fixture(const QString& backend)
 {
@@ -34,13 +34,13 @@ update_server_fixture::update_server_fixture(const QString& backend)
         create_table = QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
                                       "filedata blob, primary key (filename, ver))");
     } else {
-        if (!postgresql_available()) {
-            error_ = QStringLiteral("the PostgreSQL server of the suite is not running");
+        const auto pg = find_pg_server(&error_);
+        if (!pg)
             return;
-        }
-        servername_ = env("QORV_PG_SERVER");
-        user_ = env("QORV_PG_USER");
-        password_ = env("QORV_PG_PASSWORD");
+        servername_ = pg->server;
+        user_ = pg->user;
+        password_ = pg->password;
+        admin_database_ = pg->database;
         // Each fixture gets a database of its own, so that test programs can run side by side.
         database_ = QStringLiteral("qorv_t%1").arg(QRandomGenerator::global()->generate64(), 0, 36);
         rt::transaction admin;
@@ -48,7 +48,7 @@ update_server_fixture::update_server_fixture(const QString& backend)
         admin.logid = user_;
         admin.logpass = password_;
         admin.autocommit = true;
-        admin.dbparm = dbparm_for(env("QORV_PG_DATABASE"));
+        admin.dbparm = dbparm_for(admin_database_);
         if (admin.connect() < 0 ||
             admin.execute(QStringLiteral("create database ") + database_ +
                           QStringLiteral(" template template0 lc_collate 'C' lc_ctype 'C'")) < 0) {
@@ -72,7 +72,7 @@ update_server_fixture::~update_server_fixture()
     admin.logid = user_;
     admin.logpass = password_;
     admin.autocommit = true;
-    admin.dbparm = dbparm_for(env("QORV_PG_DATABASE"));
+    admin.dbparm = dbparm_for(admin_database_);
     if (admin.connect() >= 0)
         admin.execute(QStringLiteral("drop database if exists ") + database_);
 }

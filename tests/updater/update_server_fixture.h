@@ -50,6 +50,7 @@ private:
     QTemporaryDir server_dir_;
     QTemporaryDir install_;
     QString servername_, database_, user_, password_;
+    QString admin_database_; // where databases are created and dropped
     QString error_;
 };
 
