@@ -1,0 +1,35 @@
+#pragma once
+
+// The checks of qorv_admin that decide what may be published, apart from the command line.
+
+#include <QDir>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace qorv::admin {
+
+/// The largest file the updater can install: it writes at most 32767 chunks of 32765 bytes.
+inline constexpr std::int64_t max_file_size = std::int64_t(32767) * 32765;
+/// The most files one version may have: the updater counts them in a 16-bit integer.
+inline constexpr int max_files_per_version = 32767;
+
+/// A version number in plain decimal notation with at most three decimals and at most nine
+/// digits before the point (the column holds numeric(12,3)), normalized: no leading zeros, no
+/// trailing zeros after the point, no point without decimals ("01.50" gives "1.5").
+/// std::nullopt with the reason in `why` for anything else (signs, exponents, blanks, "1.2345").
+std::optional<QString> normalized_version(const QString& text, QString* why = nullptr);
+
+/// The name under which `file` is published: its path relative to `base`, with '/' between
+/// parts. `file` is taken relative to the working directory unless absolute. Refused (with the
+/// reason in `why`) when the file is not a regular file, when its path leaves `base` (by "..",
+/// by being elsewhere, or through a symbolic link that resolves outside `base`), or when the
+/// name holds a character that Windows file names cannot hold.
+std::optional<QString> published_name(const QDir& base, const QString& file,
+                                      QString* why = nullptr);
+
+/// Bytes for people: "512 B", "3.0 MiB".
+QString human_size(std::int64_t bytes);
+
+} // namespace qorv::admin
