@@ -105,7 +105,8 @@ public:
     QString sqlerrtext;
 
     /// Connects with the fields above; returns sqlcode. The connection time-out comes from the
-    /// "timeout" pair of dbparm (5 seconds when absent).
+    /// "timeout" pair of dbparm (5 seconds when absent). On SQLite the file must exist unless
+    /// dbparm holds Create='yes', so that a mistyped path fails here and leaves nothing behind.
     long connect();
     /// Ends the transaction (rolled back) and closes the connection; always succeeds.
     long disconnect();
