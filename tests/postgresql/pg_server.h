@@ -13,7 +13,7 @@
 namespace qorv::test {
 
 struct pg_server {
-    QString server;   ///< postgresql://127.0.0.1:PORT
+    QString server; ///< postgresql://127.0.0.1:PORT
     QString database;
     QString user;
     QString password;
