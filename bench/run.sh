@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Runs every benchmark of an optimised build and prints each case beside its peer.
+# usage: bench/run.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:-build-bench}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/updater.sh" "$build"
