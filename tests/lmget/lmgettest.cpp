@@ -1,7 +1,6 @@
 #include <lmget_cipher.h>
 #include <rt/codepage.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 
@@ -215,16 +214,6 @@ private slots:
         }).join();
         QCOMPARE(other, QByteArray("second-value-longer"));
         QCOMPARE(QByteArray(mine), QByteArray("first"));
-    }
-
-    void startUpDecryptionsStayCheap()
-    {
-        const QByteArray stored = encrypt(key, "sa");
-        QElapsedTimer timer;
-        timer.start();
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(decrypt(key, stored), QByteArray("sa"));
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed()) + " ms"));
     }
 
     void exportsExactlyTheTwoFunctions()
