@@ -28,7 +28,8 @@ std::optional<QString> normalized_version(const QString& text, QString* why)
     if (whole.size() > 9)
         return refuse(
             QStringLiteral("version \"%1\" has more than nine digits before the point").arg(text));
-    return fraction.isEmpty() ? whole : whole + QLatin1Char('.') + fraction;
+    // The form the updater shows and records: at least one decimal.
+    return whole + QLatin1Char('.') + (fraction.isEmpty() ? QStringLiteral("0") : fraction);
 }
 
 std::optional<QString> published_name(const QDir& base, const QString& file, QString* why)

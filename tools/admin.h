@@ -10,14 +10,10 @@
 
 namespace qorv::admin {
 
-/// The largest file the updater can install: it writes at most 32767 chunks of 32765 bytes.
-inline constexpr std::int64_t max_file_size = std::int64_t(32767) * 32765;
-/// The most files one version may have: the updater counts them in a 16-bit integer.
-inline constexpr int max_files_per_version = 32767;
-
 /// A version number in plain decimal notation with at most three decimals and at most nine
-/// digits before the point (the column holds numeric(12,3)), normalized: no leading zeros, no
-/// trailing zeros after the point, no point without decimals ("01.50" gives "1.5").
+/// digits before the point (the column holds numeric(12,3)), in the form the updater shows:
+/// no leading zeros, no trailing zeros after the point but at least one decimal ("01.50" gives
+/// "1.5", "2" gives "2.0").
 /// std::nullopt with the reason in `why` for anything else (signs, exponents, blanks, "1.2345").
 std::optional<QString> normalized_version(const QString& text, QString* why = nullptr);
 

@@ -93,7 +93,7 @@ std::optional<settings> connection_settings(const QCommandLineParser& parser,
             const QByteArray stored =
                 rt::profile_string(file, QStringLiteral("qorv"), QString::fromLatin1(key))
                     .toLatin1();
-            const auto value = lmget::decrypt(qorv::settings_key, stored.toStdString());
+            const auto value = lmget::decrypt(qorv::sys_mm, stored.toStdString());
             if (!value)
                 return false;
             out = rt::from_ansi(QByteArray::fromStdString(*value));
@@ -190,7 +190,7 @@ int run_encrypt(const QStringList& args)
     try {
         const QByteArray clear = rt::to_ansi(parser.positionalArguments().front());
         print(stdout, QString::fromStdString(lmget::encrypt(
-                          qorv::settings_key,
+                          qorv::sys_mm,
                           std::string_view(clear.constData(), std::size_t(clear.size())))) +
                           QLatin1Char('\n'));
     } catch (const std::exception& e) {
@@ -243,7 +243,7 @@ int run_write_ini(const QStringList& args)
             const QByteArray clear = rt::to_ansi(parser.value(*option));
             keys.emplace_back(QString::fromLatin1(key),
                               QString::fromStdString(lmget::encrypt(
-                                  qorv::settings_key,
+                                  qorv::sys_mm,
                                   std::string_view(clear.constData(), std::size_t(clear.size())))));
         }
     } catch (const std::exception& e) {
@@ -398,14 +398,6 @@ int run_publish(const QStringList& args)
         if (!names.insert(*name).second)
             return true; // named twice
         const std::int64_t size = QFileInfo(path).size();
-        if (size > max_file_size) {
-            why = QStringLiteral("%1 has %2 bytes; the updater installs files of at most %3 "
-                                 "bytes")
-                      .arg(path)
-                      .arg(size)
-                      .arg(max_file_size);
-            return false;
-        }
         files.push_back({path, *name, size});
         return true;
     };
@@ -459,17 +451,6 @@ int run_publish(const QStringList& args)
             t.rollback(); // takes the rows and the large objects created so far with it
             return fail(error + QStringLiteral("; nothing was stored"));
         }
-    }
-    const auto total =
-        t.select_value(QStringLiteral("select count(*) from t_file where ver = ?"), {*version});
-    if (!total)
-        return database_error(t, QStringLiteral("cannot count the files"));
-    if (total->toLongLong() > max_files_per_version) {
-        t.rollback();
-        return fail(QStringLiteral("version %1 would have %2 files; the updater installs at most "
-                                   "%3 per version; nothing was stored")
-                        .arg(*version, *total)
-                        .arg(max_files_per_version));
     }
     if (t.commit() != 0)
         return database_error(t, QStringLiteral("cannot commit"));

@@ -54,7 +54,7 @@ QString settings_cipher::lm_j_m(const QString& key, const QString& value) const
 bool connect_update_server(rt::transaction& sqlca, const raw_settings& raw,
                            const settings_cipher& cipher, QString* reason)
 {
-    const QString key = QString::fromLatin1(sys_mm);
+    const QString key = QString::fromLatin1(sys_mm.data(), qsizetype(sys_mm.size()));
     const QString sj_user = cipher.lm_j_m(key, raw.user);
     const QString sj_mm = cipher.lm_j_m(key, raw.password);
     const QString sj_server = cipher.lm_j_m(key, raw.servername);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings_key.h"
+
 #include <QLibrary>
 #include <QString>
 
@@ -8,9 +10,6 @@ class transaction;
 }
 
 namespace qorv {
-
-/// The key of every settings decryption; never changed.
-inline constexpr char sys_mm[] = "Rkaze418265tgwmoLRwm306142LRwmo4";
 
 /// The raw values of section [qorv] of qorv.ini, in the order they are read.
 struct raw_settings {

@@ -177,7 +177,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected"); // null: refused
         QTest::newRow("integer") << "2"
-                                 << "2";
+                                 << "2.0";
         QTest::newRow("one decimal") << "1.3"
                                      << "1.3";
         QTest::newRow("three decimals") << "1.125"
@@ -189,9 +189,9 @@ private slots:
         QTest::newRow("leading zeros dropped") << "007.5"
                                                << "7.5";
         QTest::newRow("point without decimals") << "10."
-                                                << "10";
+                                                << "10.0";
         QTest::newRow("zero") << "0"
-                              << "0";
+                              << "0.0";
         QTest::newRow("nine digits") << "999999999.999"
                                      << "999999999.999";
         QTest::newRow("four decimals") << "1.3456" << QString();
@@ -320,7 +320,7 @@ private slots:
         const outcome r = run({QStringLiteral("encrypt"), text});
         QCOMPARE(r.code, 0);
         const QByteArray stored = r.out.trimmed().toLatin1();
-        const auto clear = lmget::decrypt(qorv::settings_key, stored.toStdString());
+        const auto clear = lmget::decrypt(qorv::sys_mm, stored.toStdString());
         QVERIFY(clear.has_value());
         QCOMPARE(QByteArray::fromStdString(*clear), rt::to_ansi(text));
     }
@@ -338,7 +338,7 @@ private slots:
         const QString section = QStringLiteral("qorv");
         auto clear = [&](const char* key) {
             const QByteArray stored = rt::profile_string(ini, section, key).toLatin1();
-            const auto value = lmget::decrypt(qorv::settings_key, stored.toStdString());
+            const auto value = lmget::decrypt(qorv::sys_mm, stored.toStdString());
             return value ? rt::from_ansi(QByteArray::fromStdString(*value)) : QStringLiteral("?");
         };
         QCOMPARE(clear("servername"), QStringLiteral("sqlite:u.db"));
@@ -423,7 +423,7 @@ private slots:
         for (const QString& line : lines.mid(1))
             rows << line.simplified();
         QCOMPARE(rows, (QStringList{QStringLiteral("1.3 4 %1").arg(size13),
-                                    QStringLiteral("10 1 %1").arg(
+                                    QStringLiteral("10.0 1 %1").arg(
                                         QFileInfo(base() + "/sub/dir/note.txt").size())}));
     }
 
