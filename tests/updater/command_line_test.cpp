@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -159,6 +160,9 @@ private slots:
         // Nothing listens on port 1: the SQL Server client gives up within its 5 s time-out.
         QTest::newRow("SQL Server not listening") << "valid" << "127.0.0.1,1";
         QTest::newRow("PostgreSQL not listening") << "valid" << "postgresql://127.0.0.1:1";
+        // A server that accepts the connection and never answers: the login time-out ends it.
+        QTest::newRow("SQL Server never answering") << "silent" << QString();
+        QTest::newRow("PostgreSQL never answering") << "silent-pg" << QString();
     }
 
     void an_unreachable_server_is_a_failed_connection()
@@ -166,6 +170,14 @@ private slots:
         QFETCH(QString, ini);
         QFETCH(QString, servername);
         update_server_fixture server(QStringLiteral("sqlite"));
+        QTcpServer silent; // the kernel completes the handshake; nobody ever reads or writes
+        if (ini.startsWith(QLatin1String("silent"))) {
+            QVERIFY(silent.listen(QHostAddress::LocalHost));
+            servername = ini == QLatin1String("silent")
+                ? QStringLiteral("127.0.0.1,%1").arg(silent.serverPort())
+                : QStringLiteral("postgresql://127.0.0.1:%1").arg(silent.serverPort());
+            ini = QStringLiteral("valid");
+        }
         if (ini == QLatin1String("valid"))
             QVERIFY(write_ini(server, QStringLiteral("1"), servername));
         if (ini == QLatin1String("garbage"))
