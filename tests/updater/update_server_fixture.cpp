@@ -44,12 +44,7 @@ update_server_fixture::update_server_fixture(const QString& backend)
         // Each fixture gets a database of its own, so that test programs can run side by side.
         database_ = QStringLiteral("qorv_t%1").arg(QRandomGenerator::global()->generate64(), 0, 36);
         rt::transaction admin;
-        admin.servername = servername_;
-        admin.logid = user_;
-        admin.logpass = password_;
-        admin.autocommit = true;
-        admin.dbparm = dbparm_for(admin_database_);
-        if (admin.connect() < 0 ||
+        if (connect_admin(admin) < 0 ||
             admin.execute(QStringLiteral("create database ") + database_ +
                           QStringLiteral(" template template0 lc_collate 'C' lc_ctype 'C'")) < 0) {
             error_ = admin.sqlerrtext;
@@ -68,13 +63,19 @@ update_server_fixture::~update_server_fixture()
     if (database_.isEmpty())
         return;
     rt::transaction admin;
+    if (connect_admin(admin) >= 0)
+        admin.execute(QStringLiteral("drop database if exists ") + database_);
+}
+
+long update_server_fixture::connect_admin(rt::transaction& admin) const
+{
+    // Databases are created and dropped outside a transaction.
     admin.servername = servername_;
     admin.logid = user_;
     admin.logpass = password_;
     admin.autocommit = true;
     admin.dbparm = dbparm_for(admin_database_);
-    if (admin.connect() >= 0)
-        admin.execute(QStringLiteral("drop database if exists ") + database_);
+    return admin.connect();
 }
 
 std::unique_ptr<rt::transaction> update_server_fixture::connect() const

@@ -47,6 +47,8 @@ public:
     std::unique_ptr<rt::transaction> connect() const;
 
 private:
+    long connect_admin(rt::transaction& admin) const;
+
     QTemporaryDir server_dir_;
     QTemporaryDir install_;
     QString servername_, database_, user_, password_;
