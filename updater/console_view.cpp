@@ -70,8 +70,10 @@ void console_view::draw(bool force)
     const QByteArray bar = QByteArray(filled, '#') + QByteArray(bar_width - filled, '.');
     std::fprintf(out_, "\r\033[K%s%s [%s] %3d%%", qPrintable(files_line_), qPrintable(file_),
                  bar.constData(), permille / 10);
-    std::fflush(out_);
     open_line_ = true;
+    if (position_ == maximum_)
+        finish_line();
+    std::fflush(out_);
 }
 
 void console_view::finish_line()

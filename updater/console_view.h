@@ -20,9 +20,11 @@ public:
     bool yield() override;
     void set_installed_version(const QString& version) override;
 
+    /// Ends a progress line that is still open, so that a message can follow on a line of its own.
+    void finish_line();
+
 private:
     void draw(bool force);
-    void finish_line();
 
     std::FILE* out_;
     bool terminal_;

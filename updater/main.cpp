@@ -154,6 +154,10 @@ int main(int argc, char** argv)
             std::fflush(stdout);
             if (parser.isSet(update) && newest) {
                 qorv::console_view view;
+                rt::set_messagebox_handler([&view](const rt::message& m) {
+                    view.finish_line();
+                    return print_message(m);
+                });
                 if (qorv::run_update(server, newest_text, sys_path, ini_file, view) !=
                     qorv::job_result::updated)
                     status = exit_update_failed;
