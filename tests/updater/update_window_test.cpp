@@ -165,7 +165,9 @@ private slots:
         // The procedure yields to the event loop: look at the window while it runs.
         QTimer probe;
         connect(&probe, &QTimer::timeout, this, [&] {
-            if (seen_updating || s.child<QLabel>("st_4")->text() != QLatin1String("b.dll"))
+            // Halfway through the first file (b.dll has four chunks).
+            if (seen_updating || s.child<QLabel>("st_4")->text() != QLatin1String("b.dll") ||
+                s.child<QProgressBar>("jd_1")->value() < 2)
                 return;
             seen_updating = true;
             QVERIFY(!button->isVisible());
