@@ -1,0 +1,256 @@
+// The hexadecimal and URL encoders of the general function object.
+
+#include "text_p.h"
+#include "u_orlen_fun.h"
+
+#include <rt/codepage.h>
+
+#include <QHash>
+#include <QStringDecoder>
+#include <QtEndian>
+
+#include <array>
+
+namespace lumora {
+
+namespace detail {
+
+QByteArray to_bytes(QStringView text, encoding code)
+{
+    switch (code) {
+    case encoding::ansi:
+        return rt::to_ansi(text);
+    case encoding::utf8:
+        return text.toUtf8();
+    case encoding::utf16le:
+    case encoding::utf16be: {
+        QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+        char* out = bytes.data();
+        for (const QChar c : text) {
+            if (code == encoding::utf16le)
+                qToLittleEndian<quint16>(c.unicode(), out);
+            else
+                qToBigEndian<quint16>(c.unicode(), out);
+            out += 2;
+        }
+        return bytes;
+    }
+    }
+    return {};
+}
+
+QString from_bytes(QByteArrayView bytes, encoding code)
+{
+    QString text;
+    // A leading U+FEFF is a character like any other, not a byte-order mark.
+    constexpr auto flags =
+        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom;
+    switch (code) {
+    case encoding::ansi:
+        text = rt::from_ansi(bytes);
+        break;
+    case encoding::utf8:
+        text = QStringDecoder(QStringConverter::Utf8, flags).decode(bytes);
+        break;
+    case encoding::utf16le:
+        text = QStringDecoder(QStringConverter::Utf16LE, flags).decode(bytes);
+        break;
+    case encoding::utf16be:
+        text = QStringDecoder(QStringConverter::Utf16BE, flags).decode(bytes);
+        break;
+    }
+    const qsizetype nul = text.indexOf(QChar(0));
+    if (nul >= 0)
+        text.truncate(nul);
+    return text;
+}
+
+} // namespace detail
+
+namespace {
+
+constexpr char16_t hex_digits[] = u"0123456789ABCDEF";
+
+/// Appends the digits of the 16-bit units of `bytes` (first byte high) up to the first zero unit;
+/// a final single byte is paired with a zero byte.
+void append_units(QString& out, QByteArrayView bytes, encoding code)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    const bool utf16 = code == encoding::utf16le || code == encoding::utf16be;
+    char16_t buffer[4];
+    for (qsizetype i = 0; i < n; i += 2) {
+        const unsigned v = (unsigned{b[i]} << 8) | (i + 1 < n ? b[i + 1] : 0u);
+        if (v == 0)
+            break;
+        if (utf16) {
+            for (int k = 0; k < 4; ++k)
+                buffer[k] = hex_digits[(v >> (12 - 4 * k)) & 0xf];
+            out.append(reinterpret_cast<const QChar*>(buffer), 4);
+            continue;
+        }
+        // Digits without leading zeros; a unit ending in "00" keeps only its first two digits.
+        int count = v >= 0x1000 ? 4 : v >= 0x100 ? 3 : v >= 0x10 ? 2 : 1;
+        for (int k = 0; k < count; ++k)
+            buffer[k] = hex_digits[(v >> (4 * (count - 1 - k))) & 0xf];
+        if (count >= 3 && (v & 0xff) == 0)
+            count = 2;
+        out.append(reinterpret_cast<const QChar*>(buffer), count);
+    }
+}
+
+/// Texts of this many characters or fewer go through a zero-filled buffer of short_buffer bytes.
+constexpr qsizetype short_text = 50;
+constexpr qsizetype short_buffer = 100;
+
+QString hexencode_text(QStringView text, encoding code)
+{
+    QByteArray bytes = detail::to_bytes(text, code);
+    if (text.size() <= short_text) {
+        // Bytes beyond the buffer are lost; the zeros after the text end the units.
+        bytes.truncate(short_buffer);
+    }
+    QString out;
+    out.reserve(bytes.size() * 2);
+    append_units(out, bytes, code);
+    return out;
+}
+
+/// The bytes of one character for urlencode, without going through a converter where the
+/// encoding is plain arithmetic.
+class char_bytes {
+public:
+    explicit char_bytes(encoding code) : code_(code) {}
+
+    QByteArrayView operator()(QStringView character)
+    {
+        const char32_t cp = character.size() == 2
+                                ? QChar::surrogateToUcs4(character[0], character[1])
+                                : character[0].unicode();
+        const bool lone_surrogate = character.size() == 1 && QChar::isSurrogate(cp);
+        if (code_ == encoding::ansi || lone_surrogate) {
+            auto it = cache_.find(cp);
+            if (it == cache_.end())
+                it = cache_.insert(cp, detail::to_bytes(character, code_));
+            return *it;
+        }
+        int n = 0;
+        switch (code_) {
+        case encoding::utf8:
+            if (cp < 0x10000) {
+                buffer_[n++] = static_cast<char>(0xe0 | (cp >> 12));
+            } else {
+                buffer_[n++] = static_cast<char>(0xf0 | (cp >> 18));
+                buffer_[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+            }
+            buffer_[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+            buffer_[n++] = static_cast<char>(0x80 | (cp & 0x3f));
+            break;
+        case encoding::utf16le:
+        case encoding::utf16be:
+            for (const QChar c : character) {
+                const char16_t u = c.unicode();
+                const char lo = static_cast<char>(u & 0xff), hi = static_cast<char>(u >> 8);
+                buffer_[n++] = code_ == encoding::utf16le ? lo : hi;
+                buffer_[n++] = code_ == encoding::utf16le ? hi : lo;
+            }
+            break;
+        default:
+            break;
+        }
+        return QByteArrayView(buffer_.data(), n);
+    }
+
+private:
+    encoding code_;
+    std::array<char, 4> buffer_{};
+    QHash<char32_t, QByteArray> cache_;
+};
+
+/// Characters from here upwards are escaped.
+constexpr char16_t first_escaped = 0x4e00;
+
+} // namespace
+
+QString u_orlen_fun::hexencode(const std::optional<QString>& as_text, encoding ae_encode) const
+{
+    if (!as_text)
+        return {};
+    return hexencode_text(*as_text, ae_encode);
+}
+
+QString u_orlen_fun::hexstring(const std::optional<QString>& as_text, encoding ae_encode) const
+{
+    return hexencode(as_text, ae_encode);
+}
+
+QString u_orlen_fun::hexdecode(QStringView ac_text, encoding ae_encode) const
+{
+    const qsizetype pairs = ac_text.size() / 2;
+    QByteArray bytes(pairs, Qt::Uninitialized);
+    for (qsizetype i = 0; i < pairs; ++i)
+        bytes[i] = static_cast<char>(detail::hex_pair_byte(ac_text[2 * i], ac_text[2 * i + 1]));
+    return detail::from_bytes(bytes, ae_encode);
+}
+
+QString u_orlen_fun::urlencode(QStringView as_text, encoding ae_encode) const
+{
+    QString out;
+    out.reserve(as_text.size() + as_text.size() / 2);
+    char_bytes bytes_of(ae_encode);
+    QString digits;
+    const qsizetype n = as_text.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = as_text[i];
+        if (c.unicode() < first_escaped) {
+            // Runs of unescaped characters are copied whole.
+            qsizetype j = i + 1;
+            while (j < n && as_text[j].unicode() < first_escaped)
+                ++j;
+            out.append(as_text.mid(i, j - i));
+            i = j;
+            continue;
+        }
+        // A surrogate pair is one character.
+        const qsizetype len =
+            c.isHighSurrogate() && i + 1 < n && as_text[i + 1].isLowSurrogate() ? 2 : 1;
+        // One character is a short text: its bytes, then zeros, as hexencode reads them.
+        digits.clear();
+        append_units(digits, bytes_of(as_text.mid(i, len)), ae_encode);
+        // "%" before every pair of digits (before positions 1, 4, 7, ... of the growing text).
+        const qsizetype limit = digits.size() * 3 / 2;
+        for (qsizetype p = 1; p <= limit; p += 3)
+            digits.insert(p - 1, u'%');
+        out.append(digits);
+        i += len;
+    }
+    return out;
+}
+
+QString u_orlen_fun::urldecode(QStringView as_text, encoding ae_encode) const
+{
+    QString result;
+    result.reserve(as_text.size());
+    QString pending; // digits of consecutive escapes, decoded together
+    const qsizetype n = as_text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = as_text[i];
+        if (c == u'%') {
+            // Only the characters that exist after a final "%" are taken.
+            const qsizetype take = std::min<qsizetype>(2, n - i - 1);
+            pending.append(as_text.mid(i + 1, take));
+            i += take;
+            continue;
+        }
+        if (!pending.isEmpty()) {
+            result.append(hexdecode(pending, ae_encode));
+            pending.clear();
+        }
+        result.append(c);
+    }
+    if (!pending.isEmpty())
+        result.append(hexdecode(pending, ae_encode));
+    return result;
+}
+
+} // namespace lumora

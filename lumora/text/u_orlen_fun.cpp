@@ -1,0 +1,253 @@
+#include "u_orlen_fun.h"
+
+#include "text_p.h"
+
+#include <rt/errors.h>
+
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QWidget>
+
+#include <compare>
+
+namespace lumora {
+
+void u_orlen_fun::move(QWidget* adw_control) const
+{
+    if (!adw_control)
+        throw rt::null_object_reference();
+    QWidget* parent = adw_control->parentWidget();
+    adw_control->raise();
+    const QPoint pointer = QCursor::pos();
+    adw_control->move(parent && !adw_control->isWindow() ? parent->mapFromGlobal(pointer)
+                                                         : pointer);
+}
+
+std::optional<QString> u_orlen_fun::replace(const std::optional<QString>& as_text,
+                                            const std::optional<QString>& as_str1,
+                                            const std::optional<QString>& as_str2) const
+{
+    if (!as_text)
+        return std::nullopt;
+    if (!as_str1 || as_str1->isEmpty())
+        return as_text;
+    const QStringView text = *as_text;
+    const QStringView find = *as_str1;
+    qsizetype q = text.indexOf(find);
+    if (q < 0)
+        return as_text;
+    if (!as_str2)
+        return std::nullopt;
+    QString out;
+    out.reserve(text.size());
+    qsizetype done = 0;
+    while (q >= 0) {
+        out.append(text.mid(done, q - done));
+        out.append(*as_str2);
+        done = q + find.size();
+        q = text.indexOf(find, done);
+    }
+    out.append(text.mid(done));
+    return out;
+}
+
+std::optional<rt::decimal> u_orlen_fun::power(const std::optional<rt::decimal>& ad_num,
+                                              std::optional<std::int16_t> ad_power) const
+{
+    if (!ad_num || !ad_power)
+        return std::nullopt;
+    return detail::raised(*ad_num, *ad_power);
+}
+
+namespace {
+
+bool is_null(const QVariant& v)
+{
+    return !v.isValid() || v.isNull();
+}
+
+std::optional<rt::decimal> as_number(const QVariant& v)
+{
+    switch (v.metaType().id()) {
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::SChar:
+        return rt::decimal(v.toLongLong());
+    case QMetaType::UInt:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::UChar: // every unsigned type up to 32 bits fits in int64
+        return rt::decimal(static_cast<std::int64_t>(v.toULongLong()));
+    case QMetaType::ULongLong: {
+        const qulonglong u = v.toULongLong();
+        return rt::decimal::from_text(QString::number(u));
+    }
+    case QMetaType::Double:
+    case QMetaType::Float:
+        // The shortest text that reads back as the same double.
+        return rt::decimal::from_text(
+            QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest));
+    default:
+        if (v.metaType() == QMetaType::fromType<rt::decimal>())
+            return v.value<rt::decimal>();
+        return std::nullopt;
+    }
+}
+
+/// The runtime's ordinary comparison: numbers by value, texts by code units, otherwise whatever
+/// Qt can order. std::nullopt when the two cannot be ordered.
+std::optional<std::partial_ordering> compare(const QVariant& a, const QVariant& b)
+{
+    if (is_null(a) || is_null(b))
+        return std::nullopt;
+    const auto x = as_number(a), y = as_number(b);
+    if (x && y)
+        return *x <=> *y;
+    if (a.metaType() == QMetaType::fromType<QString>() &&
+        b.metaType() == QMetaType::fromType<QString>()) {
+        const int c = QString::compare(a.toString(), b.toString(), Qt::CaseSensitive);
+        return c < 0   ? std::partial_ordering::less
+               : c > 0 ? std::partial_ordering::greater
+                       : std::partial_ordering::equivalent;
+    }
+    if (x || y)
+        return std::nullopt;
+    const QPartialOrdering o = QVariant::compare(a, b);
+    if (o == QPartialOrdering::Less)
+        return std::partial_ordering::less;
+    if (o == QPartialOrdering::Greater)
+        return std::partial_ordering::greater;
+    if (o == QPartialOrdering::Equivalent)
+        return std::partial_ordering::equivalent;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<QVariant> u_orlen_fun::arraysort(std::vector<QVariant> a,
+                                             const std::optional<QString>& as_sort) const
+{
+    const bool ascending = as_sort && *as_sort == u"asc";
+    const std::size_t n = a.size();
+    std::vector<QVariant> result(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::size_t m = i;
+        for (std::size_t j = i; j < n; ++j) {
+            const auto order = compare(a[m], a[j]);
+            if (order && (ascending ? *order > 0 : *order < 0))
+                m = j;
+        }
+        result[i] = a[m];
+        a[m] = a[i];
+    }
+    return result;
+}
+
+rt::decimal u_orlen_fun::todec(const std::optional<QString>& as_num,
+                               const std::optional<rt::decimal>& ad_sys) const
+{
+    if (!as_num || !ad_sys)
+        return rt::decimal(0);
+    return detail::todec(*as_num, *ad_sys);
+}
+
+QString u_orlen_fun::decto(const std::optional<rt::decimal>& ad_dec,
+                           std::optional<std::uint16_t> aui_sys) const
+{
+    if (!ad_dec || !aui_sys || *aui_sys < 2)
+        return {};
+    return detail::decto(*ad_dec, *aui_sys);
+}
+
+std::vector<QString> u_orlen_fun::getsep(const std::optional<QString>& as_text,
+                                         const std::optional<QString>& as_sep,
+                                         std::optional<std::uint16_t> ai_end) const
+{
+    if (!as_text || !as_sep || !ai_end)
+        return {};
+    if (as_sep->isEmpty())
+        return {*as_text};
+    QString whole = *as_text;
+    if (!whole.endsWith(*as_sep))
+        whole.append(*as_sep);
+    const QStringView text = whole;
+    const QStringView sep = *as_sep;
+    // 0 asks for every piece.
+    const std::size_t limit = *ai_end;
+    std::vector<QString> pieces;
+    qsizetype start = 0;
+    for (qsizetype q = text.indexOf(sep); q >= 0 && (limit == 0 || pieces.size() < limit);
+         q = text.indexOf(sep, start)) {
+        pieces.emplace_back(text.mid(start, q - start).toString());
+        start = q + sep.size();
+    }
+    return pieces;
+}
+
+namespace {
+
+bool is_separator(QChar c)
+{
+    return c == u'\\' || c == u'/';
+}
+
+/// A path of the data (backslashes, perhaps a drive letter) as a path of the host: "\" becomes
+/// "/", and a drive letter stands for the root.
+QString host_path(QStringView path)
+{
+    QString p = path.toString();
+    if (p.size() >= 2 && p[1] == u':')
+        p.remove(0, 2);
+    p.replace(u'\\', u'/');
+    return p;
+}
+
+} // namespace
+
+QString u_orlen_fun::createpath(const std::optional<QString>& as_filepath) const
+{
+    if (!as_filepath)
+        return {};
+    qsizetype first = 0, last = as_filepath->size();
+    while (first < last && (*as_filepath)[first] == u' ')
+        ++first;
+    while (last > first && (*as_filepath)[last - 1] == u' ')
+        --last;
+    const QString path = as_filepath->mid(first, last - first);
+    if (path.isEmpty())
+        return {};
+
+    // After a drive letter the search for separators starts behind "X:\".
+    const qsizetype from = path.size() >= 2 && path[1] == u':' ? 3 : 0;
+    for (qsizetype q = from; q < path.size(); ++q) {
+        if (!is_separator(path[q]))
+            continue;
+        const QString prefix = path.left(q);
+        const QString dir = host_path(prefix);
+        if (dir.isEmpty())
+            continue; // the root
+        const QFileInfo info(dir);
+        if (info.isDir())
+            continue;
+        if (!QDir().mkdir(dir))
+            return prefix;
+    }
+
+    if (path[0] == u'\\')
+        return {};
+    const QString file = host_path(path);
+    if (QFileInfo(file).isFile())
+        return {};
+    // NewOnly never opens an existing directory, FIFO or device, so this cannot block.
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return path;
+    f.close();
+    return {};
+}
+
+} // namespace lumora
