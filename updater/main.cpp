@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QLockFile>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <memory>
@@ -107,9 +108,12 @@ int main(int argc, char** argv)
     if (!window)
         rt::set_messagebox_handler(print_message);
 
-    // One updater at a time on this machine, per user. A lock left by an instance that was
-    // killed is recognised by its dead process and taken over.
-    QLockFile instance(QDir::temp().filePath(QStringLiteral("qorv_update.lock")));
+    // One updater at a time per user, in the user's runtime directory. A lock left by an
+    // instance that was killed is recognised by its dead process and taken over.
+    QString lock_dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (lock_dir.isEmpty())
+        lock_dir = QDir::tempPath();
+    QLockFile instance(QDir(lock_dir).filePath(QStringLiteral("qorv_update.lock")));
     instance.setStaleLockTime(0);
     if (!instance.tryLock(0)) {
         rt::messagebox(qorv::texts::title_attention, qorv::texts::already_running, rt::icon::stop);

@@ -168,8 +168,6 @@ job_result update_window::start_update()
     return result;
 }
 
-bool update_window::updating() const { return d->running; }
-
 void update_window::closeEvent(QCloseEvent* event)
 {
     // Closing while the procedure yields stops it: run_update() sees the closed window at its
@@ -210,7 +208,6 @@ void update_window::set_progress(qint64 maximum, qint64 position)
     const int bound = static_cast<int>(std::min<qint64>(maximum, std::numeric_limits<int>::max()));
     d->jd_1->setRange(0, std::max(bound, 1));
     d->jd_1->setValue(static_cast<int>(std::min<qint64>(position, bound)));
-    d->jd_1->setProperty("upper_bound", maximum);
 }
 
 bool update_window::yield()

@@ -27,9 +27,6 @@ public:
     /// Runs the update procedure (the button's click). Closes the window after a failure.
     job_result start_update();
 
-    /// True while the update procedure runs.
-    bool updating() const;
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -28,12 +28,13 @@ struct run_result {
     QString out, err;
 };
 
-/// The environment of every run: its own temporary directory, so that the instance lock of one
+/// The environment of every run: its own runtime directory, so that the instance lock of one
 /// test run does not meet another's.
 QProcessEnvironment environment(const QString& tmp)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TMPDIR"), tmp);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
 }
