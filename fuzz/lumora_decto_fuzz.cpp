@@ -1,0 +1,29 @@
+// libFuzzer target for the base conversion number → text (u_orlen_fun::decto): any decimal
+// number the runtime reads, any base.
+
+#include "lumora_fuzz.h"
+
+#include <lumora/text/u_orlen_fun.h>
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const auto in = lumora_fuzz::split(data, size);
+    const auto value = rt::decimal::from_text(in.text);
+    if (!value)
+        return 0;
+    const lumora::u_orlen_fun fun;
+    const QString text = fun.decto(*value, in.number);
+    if (in.number < 2) {
+        if (!text.isEmpty())
+            std::abort();
+        return 0;
+    }
+    // Integers that fit in 63 bits come back through todec in the bases of letters and digits.
+    const auto whole = value->to_int64();
+    if (whole && *whole >= 0 && in.number <= 36 &&
+        fun.todec(text, rt::decimal(in.number)) != *value)
+        std::abort();
+    return 0;
+}
