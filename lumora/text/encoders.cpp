@@ -9,17 +9,99 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
+#include <memory>
 
 namespace lumora {
 
 namespace detail {
 
+namespace {
+
+/// Code page 936 of every character of the Basic Multilingual Plane but the surrogates, taken
+/// once from the converter: the conversion is stateless, so a text converts character by
+/// character through this table exactly as the converter would convert it whole.
+class cp936_table {
+public:
+    static const cp936_table* get()
+    {
+        static const std::unique_ptr<cp936_table> table = build();
+        return table.get();
+    }
+
+    /// Appends the bytes of `c` (not a surrogate); returns the new end.
+    char* put(char16_t c, char* out) const
+    {
+        const std::uint16_t b = bytes_[c];
+        if (b > 0xff)
+            *out++ = static_cast<char>(b >> 8);
+        *out++ = static_cast<char>(b & 0xff);
+        return out;
+    }
+
+private:
+    static std::unique_ptr<cp936_table> build()
+    {
+        QString all;
+        all.reserve(0x10000);
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            if (!QChar::isSurrogate(c))
+                all.append(QChar(static_cast<char16_t>(c)));
+        }
+        const QByteArray bytes = rt::encode(all, codepage);
+        auto table = std::make_unique<cp936_table>();
+        qsizetype i = 0;
+        for (const QChar c : std::as_const(all)) {
+            if (i >= bytes.size())
+                return nullptr;
+            const auto lead = static_cast<unsigned char>(bytes[i]);
+            // Lead bytes 0x81 to 0xFE start a pair; every other byte stands alone.
+            if (lead >= 0x81 && lead <= 0xfe && i + 1 < bytes.size()) {
+                table->bytes_[c.unicode()] = static_cast<std::uint16_t>(
+                    (lead << 8) | static_cast<unsigned char>(bytes[i + 1]));
+                i += 2;
+            } else {
+                table->bytes_[c.unicode()] = lead;
+                i += 1;
+            }
+        }
+        if (i != bytes.size())
+            return nullptr; // not the layout expected: the converter does every text itself
+        return table;
+    }
+
+    std::array<std::uint16_t, 0x10000> bytes_{};
+
+public:
+    static constexpr const char* codepage = "windows-936-2000";
+};
+
+QByteArray ansi_bytes(QStringView text)
+{
+    const cp936_table* table =
+        std::strcmp(rt::ansi_codepage(), cp936_table::codepage) == 0 ? cp936_table::get() : nullptr;
+    const bool has_surrogate =
+        std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); });
+    if (!table || has_surrogate)
+        return rt::to_ansi(text);
+    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+    char* end = bytes.data();
+    for (const QChar c : text)
+        end = table->put(c.unicode(), end);
+    bytes.truncate(end - bytes.data());
+    return bytes;
+}
+
+} // namespace
+
 QByteArray to_bytes(QStringView text, encoding code)
 {
     switch (code) {
     case encoding::ansi:
-        return rt::to_ansi(text);
+        return ansi_bytes(text);
     case encoding::utf8:
         return text.toUtf8();
     case encoding::utf16le:
@@ -71,6 +153,28 @@ namespace {
 
 constexpr char16_t hex_digits[] = u"0123456789ABCDEF";
 
+/// The two digits of every byte, as two UTF-16 units in memory order.
+constexpr std::array<char32_t, 256> byte_digits = [] {
+    std::array<char32_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) {
+        const char16_t d[2] = {hex_digits[b >> 4], hex_digits[b & 0xf]};
+        t[b] = std::bit_cast<char32_t>(d);
+    }
+    return t;
+}();
+
+/// Writes the digits of a non-zero unit in ANSI or UTF-8 without leading zeros; a unit ending in
+/// "00" keeps only its first two digits. Returns the new end.
+char16_t* put_short_unit(char16_t* p, unsigned v)
+{
+    int count = v >= 0x1000 ? 4 : v >= 0x100 ? 3 : v >= 0x10 ? 2 : 1;
+    for (int k = 0; k < count; ++k)
+        p[k] = hex_digits[(v >> (4 * (count - 1 - k))) & 0xf];
+    if (count >= 3 && (v & 0xff) == 0)
+        count = 2;
+    return p + count;
+}
+
 /// Appends the digits of the 16-bit units of `bytes` (first byte high) up to the first zero unit;
 /// a final single byte is paired with a zero byte.
 void append_units(QString& out, QByteArrayView bytes, encoding code)
@@ -78,25 +182,26 @@ void append_units(QString& out, QByteArrayView bytes, encoding code)
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     const bool utf16 = code == encoding::utf16le || code == encoding::utf16be;
-    char16_t buffer[4];
+    const qsizetype start = out.size();
+    out.resize(start + 2 * (n + 1)); // every unit gives at most four digits per two bytes
+    char16_t* const first = reinterpret_cast<char16_t*>(out.data()) + start;
+    char16_t* p = first;
     for (qsizetype i = 0; i < n; i += 2) {
-        const unsigned v = (unsigned{b[i]} << 8) | (i + 1 < n ? b[i + 1] : 0u);
+        const unsigned hi = b[i], lo = i + 1 < n ? b[i + 1] : 0u;
+        const unsigned v = (hi << 8) | lo;
         if (v == 0)
             break;
-        if (utf16) {
-            for (int k = 0; k < 4; ++k)
-                buffer[k] = hex_digits[(v >> (12 - 4 * k)) & 0xf];
-            out.append(reinterpret_cast<const QChar*>(buffer), 4);
+        if (utf16 || (hi >= 0x10 && lo != 0)) {
+            // Four digits: always in UTF-16, and in the other encodings whenever the unit
+            // has no leading zero and does not end in "00".
+            std::memcpy(p, &byte_digits[hi], sizeof(char32_t));
+            std::memcpy(p + 2, &byte_digits[lo], sizeof(char32_t));
+            p += 4;
             continue;
         }
-        // Digits without leading zeros; a unit ending in "00" keeps only its first two digits.
-        int count = v >= 0x1000 ? 4 : v >= 0x100 ? 3 : v >= 0x10 ? 2 : 1;
-        for (int k = 0; k < count; ++k)
-            buffer[k] = hex_digits[(v >> (4 * (count - 1 - k))) & 0xf];
-        if (count >= 3 && (v & 0xff) == 0)
-            count = 2;
-        out.append(reinterpret_cast<const QChar*>(buffer), count);
+        p = put_short_unit(p, v);
     }
+    out.truncate(start + (p - first));
 }
 
 /// Texts of this many characters or fewer go through a zero-filled buffer of short_buffer bytes.

@@ -137,6 +137,12 @@ private slots:
         QTest::newRow("long mixed text ANSI") << mixed_text(300, 1) << encoding::ansi << -1;
         QTest::newRow("long mixed text UTF-8") << mixed_text(300, 2) << encoding::utf8 << -1;
         QTest::newRow("long mixed text UTF-16LE") << mixed_text(300, 3) << encoding::utf16le << -1;
+        QString bmp; // every character the quick code page 936 table holds
+        for (char32_t c = 0x20; c < 0x10000; ++c) { // no byte below 0x10
+            if (!QChar::isSurrogate(c))
+                bmp += QChar(static_cast<char16_t>(c));
+        }
+        QTest::newRow("whole BMP ANSI") << bmp << encoding::ansi << -1;
         QTest::newRow("long mixed text UTF-16BE") << mixed_text(300, 4) << encoding::utf16be << -1;
     }
 
