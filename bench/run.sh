@@ -5,3 +5,4 @@ set -euo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/updater.sh" "$build"
+"$here/lumora.sh" "$build"
