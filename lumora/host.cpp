@@ -14,8 +14,8 @@ namespace {
 // atomic load or store is the whole access.
 constexpr std::int64_t no_value = std::numeric_limits<std::int64_t>::min();
 
-std::array<std::atomic<std::int64_t>, 6> colors = {{{no_value}, {no_value}, {no_value},
-                                                     {no_value}, {no_value}, {no_value}}};
+std::array<std::atomic<std::int64_t>, 6> colors = {
+    {{no_value}, {no_value}, {no_value}, {no_value}, {no_value}, {no_value}}};
 
 std::atomic<std::int64_t>* slot(color_variable variable)
 {

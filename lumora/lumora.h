@@ -2,7 +2,14 @@
 
 /// liblumora: every C++ service of the library. Include the single headers to take less.
 
+#include <lumora/host.h>
 #include <lumora/lumora_export.h>
+#include <lumora/numeric/bitops.h>
+#include <lumora/numeric/n_cst_numerical.h>
+#include <lumora/numeric/typeinfo.h>
+#include <lumora/sysinfo/colors.h>
+#include <lumora/sysinfo/probes.h>
+#include <lumora/sysinfo/structures.h>
 #include <lumora/text/encoding.h>
 #include <lumora/text/string_functions.h>
 #include <lumora/text/u_orlen_fun.h>

@@ -15,6 +15,9 @@
 
 #include <stdint.h>
 
+#include <lumora/capi/numeric_c.h>
+#include <lumora/capi/sysinfo_c.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -2,6 +2,7 @@
 // the result back in memory the caller frees with lumora_free(). No exception leaves it.
 
 #include <lumora/lumora_c.h>
+#include "capi_p.h"
 #include <lumora/text/string_functions.h>
 
 #include <rt/errors.h>
@@ -56,6 +57,11 @@ template <typename F> char* guarded(F&& call) noexcept
 }
 
 } // namespace
+
+int& lumora::detail::capi_last_error() noexcept
+{
+    return last_error;
+}
 
 extern "C" {
 

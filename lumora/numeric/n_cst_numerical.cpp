@@ -22,8 +22,14 @@ std::uint32_t weight(std::uint16_t bit)
     return std::uint32_t{1} << (bit - 1);
 }
 
-constexpr std::uint32_t bits(std::int32_t value) { return static_cast<std::uint32_t>(value); }
-constexpr std::int32_t long_of(std::uint32_t value) { return static_cast<std::int32_t>(value); }
+constexpr std::uint32_t bits(std::int32_t value)
+{
+    return static_cast<std::uint32_t>(value);
+}
+constexpr std::int32_t long_of(std::uint32_t value)
+{
+    return static_cast<std::int32_t>(value);
+}
 /// The low 16 bits as a signed number; a 16-bit value is handled sign-extended to 32 bits, so
 /// bits 17 to 32 never reach the result.
 constexpr std::int16_t integer_of(std::uint32_t value)
@@ -121,9 +127,8 @@ std::optional<std::int16_t> n_cst_numerical::of_setbit(std::optional<std::int16_
     return of_setbit(*ai_decimal, *aui_bit);
 }
 
-std::optional<std::int32_t>
-n_cst_numerical::of_clearbit(std::optional<std::int32_t> al_decimal,
-                             std::optional<std::uint16_t> aui_bit) const
+std::optional<std::int32_t> n_cst_numerical::of_clearbit(std::optional<std::int32_t> al_decimal,
+                                                         std::optional<std::uint16_t> aui_bit) const
 {
     if (!aui_bit)
         return al_decimal;
@@ -133,9 +138,8 @@ n_cst_numerical::of_clearbit(std::optional<std::int32_t> al_decimal,
     return of_clearbit(*al_decimal, *aui_bit);
 }
 
-std::optional<std::int16_t>
-n_cst_numerical::of_clearbit(std::optional<std::int16_t> ai_decimal,
-                             std::optional<std::uint16_t> aui_bit) const
+std::optional<std::int16_t> n_cst_numerical::of_clearbit(std::optional<std::int16_t> ai_decimal,
+                                                         std::optional<std::uint16_t> aui_bit) const
 {
     if (!aui_bit)
         return ai_decimal;
@@ -194,14 +198,12 @@ std::int16_t n_cst_numerical::of_bitwiseand(std::optional<std::int16_t> ai_decim
                          ai_decimalb.value_or(std::int16_t{0}));
 }
 
-std::int32_t n_cst_numerical::of_bitwiseor(std::int32_t al_decimala,
-                                           std::int32_t al_decimalb) const
+std::int32_t n_cst_numerical::of_bitwiseor(std::int32_t al_decimala, std::int32_t al_decimalb) const
 {
     return long_of(bits(al_decimala) | bits(al_decimalb));
 }
 
-std::int16_t n_cst_numerical::of_bitwiseor(std::int16_t ai_decimala,
-                                           std::int16_t ai_decimalb) const
+std::int16_t n_cst_numerical::of_bitwiseor(std::int16_t ai_decimala, std::int16_t ai_decimalb) const
 {
     return integer_of(bits(ai_decimala) | bits(ai_decimalb));
 }

@@ -123,10 +123,8 @@ QString data_type_name(QMetaType type)
 std::vector<variable_definition> variable_list(const QMetaObject& definition)
 {
     std::vector<variable_definition> list;
-    list.push_back(variable_definition{QStringLiteral("classdefinition"),
-                                       QStringLiteral("classdefinition"),
-                                       {},
-                                       &definition});
+    list.push_back(variable_definition{
+        QStringLiteral("classdefinition"), QStringLiteral("classdefinition"), {}, &definition});
     const int first = definition.inherits(&QObject::staticMetaObject)
                           ? QObject::staticMetaObject.propertyCount()
                           : 0;

@@ -8,7 +8,10 @@ namespace lumora {
 
 using host::color_variable;
 
-std::optional<std::int32_t> get_shbj() { return host::color(color_variable::sh_bj_color); }
+std::optional<std::int32_t> get_shbj()
+{
+    return host::color(color_variable::sh_bj_color);
+}
 
 std::optional<std::int16_t> get_shqj()
 {
@@ -18,9 +21,21 @@ std::optional<std::int16_t> get_shqj()
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(*value & 0xffff));
 }
 
-std::optional<std::int32_t> get_xzbj() { return host::color(color_variable::xz_bj_color); }
-std::optional<std::int32_t> get_xzqj() { return host::color(color_variable::xz_qj_color); }
-std::optional<std::int32_t> get_dhbj() { return host::color(color_variable::dh_bj_color); }
-std::optional<std::int32_t> get_dhqj() { return host::color(color_variable::dh_qj_color); }
+std::optional<std::int32_t> get_xzbj()
+{
+    return host::color(color_variable::xz_bj_color);
+}
+std::optional<std::int32_t> get_xzqj()
+{
+    return host::color(color_variable::xz_qj_color);
+}
+std::optional<std::int32_t> get_dhbj()
+{
+    return host::color(color_variable::dh_bj_color);
+}
+std::optional<std::int32_t> get_dhqj()
+{
+    return host::color(color_variable::dh_qj_color);
+}
 
 } // namespace lumora

@@ -1,0 +1,49 @@
+#pragma once
+
+/// Probes of the operating system: whether a library exports a function, and whether the
+/// system is a 64-bit one.
+
+#include <lumora/lumora_export.h>
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace lumora {
+
+/// Flag of the platform's library mapping: map a library without running its initialisation or
+/// resolving its imports. Looking a function up never runs a library's code here either.
+inline constexpr std::int32_t dont_resolve_dll_references = 0x00000001;
+/// Processor architecture codes of the platform's system record (system_info).
+inline constexpr std::int32_t processor_architecture_intel = 0;
+inline constexpr std::int32_t processor_architecture_arm = 5;
+inline constexpr std::int32_t processor_architecture_ia64 = 6;
+inline constexpr std::int32_t processor_architecture_amd64 = 9;
+inline constexpr std::int32_t processor_architecture_arm64 = 12;
+inline constexpr std::int32_t processor_architecture_unknown = 0xffff;
+
+/// Whether the last of_infoversion64bit() found a 64-bit system. False until then.
+LUMORA_EXPORT extern bool blniswin64bit;
+
+/// Whether the shared library `ls_dllname` exports the function `ls_functionname`.
+///
+/// The library is named as the dynamic loader takes it: a file name such as "libm.so.6", or a
+/// path (any name with a "/"). A library the process has loaded already answers from memory
+/// and stays loaded. Any other library is found as the loader would find it (the directories
+/// of LD_LIBRARY_PATH, the loader's cache /etc/ld.so.cache, then the system directories),
+/// skipping files built for another machine, and its dynamic symbol table is read from the
+/// file: nothing is loaded and none of its code runs. Only the library's own exports count,
+/// not those of the libraries it depends on.
+///
+/// False for a null or empty name, a library that cannot be found or read, and a function it
+/// does not export.
+LUMORA_EXPORT bool of_apifunctionpresent(const std::optional<QString>& ls_functionname,
+                                         const std::optional<QString>& ls_dllname);
+
+/// "64bits" when the system's native processor architecture is x86-64 or Itanium, otherwise
+/// "32bits" (other 64-bit architectures included). Sets blniswin64bit to the same answer; the
+/// flag is false from the start of the call.
+LUMORA_EXPORT QString of_infoversion64bit();
+
+} // namespace lumora
