@@ -175,6 +175,71 @@ char16_t* put_short_unit(char16_t* p, unsigned v)
     return p + count;
 }
 
+/// Writes the digits of the non-zero unit made of bytes `hi` and `lo` in ANSI or UTF-8: four
+/// digits when the unit has no leading zero and does not end in "00", fewer otherwise.
+char16_t* put_unit(char16_t* p, unsigned hi, unsigned lo)
+{
+    if (hi >= 0x10 && lo != 0) {
+        std::memcpy(p, &byte_digits[hi], sizeof(char32_t));
+        std::memcpy(p + 2, &byte_digits[lo], sizeof(char32_t));
+        return p + 4;
+    }
+    return put_short_unit(p, (hi << 8) | lo);
+}
+
+/// The digits of the units of the UTF-8 form of `text`, as append_units() writes them, without
+/// building the byte string first. Returns false, having appended nothing, for a text with a
+/// lone surrogate, whose bytes the converter decides.
+bool append_utf8_units(QString& out, QStringView text)
+{
+    const qsizetype n = text.size();
+    const qsizetype start = out.size();
+    out.resize(start + 6 * n + 4); // at most three bytes per unit, two digits per byte
+    char16_t* const first = reinterpret_cast<char16_t*>(out.data()) + start;
+    char16_t* p = first;
+    const char16_t* in = text.utf16();
+    int pending = -1; // the high byte of a unit whose low byte is still to come
+    bool stopped = false;
+    auto put = [&](unsigned byte) {
+        if (pending < 0) {
+            pending = static_cast<int>(byte);
+            return;
+        }
+        const unsigned hi = static_cast<unsigned>(pending);
+        pending = -1;
+        if ((hi | byte) == 0)
+            stopped = true; // the first zero unit ends the digits
+        else
+            p = put_unit(p, hi, byte);
+    };
+    for (qsizetype i = 0; i < n && !stopped; ++i) {
+        const char32_t c = in[i];
+        if (c < 0x80) {
+            put(c);
+        } else if (c < 0x800) {
+            put(0xc0 | (c >> 6));
+            put(0x80 | (c & 0x3f));
+        } else if (!QChar::isSurrogate(c)) {
+            put(0xe0 | (c >> 12));
+            put(0x80 | ((c >> 6) & 0x3f));
+            put(0x80 | (c & 0x3f));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(in[i + 1])) {
+            const char32_t cp = QChar::surrogateToUcs4(char16_t(c), in[++i]);
+            put(0xf0 | (cp >> 18));
+            put(0x80 | ((cp >> 12) & 0x3f));
+            put(0x80 | ((cp >> 6) & 0x3f));
+            put(0x80 | (cp & 0x3f));
+        } else {
+            out.truncate(start);
+            return false;
+        }
+    }
+    if (!stopped && pending > 0)
+        p = put_unit(p, static_cast<unsigned>(pending), 0);
+    out.truncate(start + (p - first));
+    return true;
+}
+
 /// Appends the digits of the 16-bit units of `bytes` (first byte high) up to the first zero unit;
 /// a final single byte is paired with a zero byte.
 void append_units(QString& out, QByteArrayView bytes, encoding code)
@@ -191,15 +256,14 @@ void append_units(QString& out, QByteArrayView bytes, encoding code)
         const unsigned v = (hi << 8) | lo;
         if (v == 0)
             break;
-        if (utf16 || (hi >= 0x10 && lo != 0)) {
-            // Four digits: always in UTF-16, and in the other encodings whenever the unit
-            // has no leading zero and does not end in "00".
+        if (utf16) {
+            // Four digits, always.
             std::memcpy(p, &byte_digits[hi], sizeof(char32_t));
             std::memcpy(p + 2, &byte_digits[lo], sizeof(char32_t));
             p += 4;
             continue;
         }
-        p = put_short_unit(p, v);
+        p = put_unit(p, hi, lo);
     }
     out.truncate(start + (p - first));
 }
@@ -210,12 +274,14 @@ constexpr qsizetype short_buffer = 100;
 
 QString hexencode_text(QStringView text, encoding code)
 {
+    QString out;
+    if (code == encoding::utf8 && text.size() > short_text && append_utf8_units(out, text))
+        return out;
     QByteArray bytes = detail::to_bytes(text, code);
     if (text.size() <= short_text) {
         // Bytes beyond the buffer are lost; the zeros after the text end the units.
         bytes.truncate(short_buffer);
     }
-    QString out;
     out.reserve(bytes.size() * 2);
     append_units(out, bytes, code);
     return out;
