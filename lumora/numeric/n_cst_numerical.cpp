@@ -1,6 +1,5 @@
-// The numerical service. Every bit function is the machine operation that gives the same bit
-// pattern as reading, adding and subtracting powers of two would; conversions between signed
-// and unsigned widths are the modular ones of C++20, so wrap-around is always defined.
+// The numerical service: the null forms, bit strings and sizes. The plain bit functions are
+// inline in the header.
 
 #include "n_cst_numerical.h"
 
@@ -13,29 +12,15 @@ namespace lumora {
 
 namespace {
 
-/// The weight of bit `bit` (1 to 32). Any other bit number is a power of two that truncates to
-/// zero in 32 bits, and reading a bit divides by it.
 std::uint32_t weight(std::uint16_t bit)
 {
-    if (bit == 0 || bit > 32)
-        throw rt::division_by_zero();
-    return std::uint32_t{1} << (bit - 1);
+    return detail::bit_weight(bit);
 }
-
 constexpr std::uint32_t bits(std::int32_t value)
 {
-    return static_cast<std::uint32_t>(value);
+    return detail::bits_of(value);
 }
-constexpr std::int32_t long_of(std::uint32_t value)
-{
-    return static_cast<std::int32_t>(value);
-}
-/// The low 16 bits as a signed number; a 16-bit value is handled sign-extended to 32 bits, so
-/// bits 17 to 32 never reach the result.
-constexpr std::int16_t integer_of(std::uint32_t value)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(value & 0xffffu));
-}
+using detail::long_of;
 
 /// The value a single character of a bit string counts with: its digit, or 0 for anything that
 /// is not a digit.
@@ -57,11 +42,6 @@ std::int32_t unsupported_type()
 
 // Single bits.
 
-bool n_cst_numerical::of_getbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
-{
-    return (bits(al_decimal) & weight(aui_bit)) != 0;
-}
-
 bool n_cst_numerical::of_getbit(std::optional<std::int32_t> al_decimal,
                                 std::optional<std::uint16_t> aui_bit) const
 {
@@ -69,36 +49,6 @@ bool n_cst_numerical::of_getbit(std::optional<std::int32_t> al_decimal,
         return false;
     const std::uint32_t d = weight(*aui_bit);
     return al_decimal && (bits(*al_decimal) & d) != 0;
-}
-
-std::int32_t n_cst_numerical::of_setbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
-{
-    return long_of(bits(al_decimal) | weight(aui_bit));
-}
-
-std::int16_t n_cst_numerical::of_setbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const
-{
-    return integer_of(bits(ai_decimal) | weight(aui_bit));
-}
-
-std::int32_t n_cst_numerical::of_clearbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
-{
-    return long_of(bits(al_decimal) & ~weight(aui_bit));
-}
-
-std::int16_t n_cst_numerical::of_clearbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const
-{
-    return integer_of(bits(ai_decimal) & ~weight(aui_bit));
-}
-
-std::int32_t n_cst_numerical::of_flipbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
-{
-    return long_of(bits(al_decimal) ^ weight(aui_bit));
-}
-
-std::int16_t n_cst_numerical::of_flipbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const
-{
-    return integer_of(bits(ai_decimal) ^ weight(aui_bit));
 }
 
 // The null forms of the single-bit updates. A null bit number has a null weight: the bit reads
@@ -173,18 +123,6 @@ std::optional<std::int16_t> n_cst_numerical::of_flipbit(std::optional<std::int16
 
 // Bitwise combinations.
 
-std::int32_t n_cst_numerical::of_bitwiseand(std::int32_t al_decimala,
-                                            std::int32_t al_decimalb) const
-{
-    return long_of(bits(al_decimala) & bits(al_decimalb));
-}
-
-std::int16_t n_cst_numerical::of_bitwiseand(std::int16_t ai_decimala,
-                                            std::int16_t ai_decimalb) const
-{
-    return integer_of(bits(ai_decimala) & bits(ai_decimalb));
-}
-
 std::int32_t n_cst_numerical::of_bitwiseand(std::optional<std::int32_t> al_decimala,
                                             std::optional<std::int32_t> al_decimalb) const
 {
@@ -196,16 +134,6 @@ std::int16_t n_cst_numerical::of_bitwiseand(std::optional<std::int16_t> ai_decim
 {
     return of_bitwiseand(ai_decimala.value_or(std::int16_t{0}),
                          ai_decimalb.value_or(std::int16_t{0}));
-}
-
-std::int32_t n_cst_numerical::of_bitwiseor(std::int32_t al_decimala, std::int32_t al_decimalb) const
-{
-    return long_of(bits(al_decimala) | bits(al_decimalb));
-}
-
-std::int16_t n_cst_numerical::of_bitwiseor(std::int16_t ai_decimala, std::int16_t ai_decimalb) const
-{
-    return integer_of(bits(ai_decimala) | bits(ai_decimalb));
 }
 
 std::int32_t n_cst_numerical::of_bitwiseor(std::optional<std::int32_t> al_decimala,
@@ -233,18 +161,6 @@ std::uint32_t n_cst_numerical::of_bitwiseor(const std::vector<std::uint32_t>& al
     return r;
 }
 
-std::int32_t n_cst_numerical::of_bitwisexor(std::int32_t al_decimala,
-                                            std::int32_t al_decimalb) const
-{
-    return long_of(bits(al_decimala) ^ bits(al_decimalb));
-}
-
-std::int16_t n_cst_numerical::of_bitwisexor(std::int16_t ai_decimala,
-                                            std::int16_t ai_decimalb) const
-{
-    return integer_of(bits(ai_decimala) ^ bits(ai_decimalb));
-}
-
 std::int32_t n_cst_numerical::of_bitwisexor(std::optional<std::int32_t> al_decimala,
                                             std::optional<std::int32_t> al_decimalb) const
 {
@@ -256,16 +172,6 @@ std::int16_t n_cst_numerical::of_bitwisexor(std::optional<std::int16_t> ai_decim
 {
     return of_bitwisexor(ai_decimala.value_or(std::int16_t{0}),
                          ai_decimalb.value_or(std::int16_t{0}));
-}
-
-std::int32_t n_cst_numerical::of_bitwisenot(std::int32_t al_decimal) const
-{
-    return long_of(~bits(al_decimal));
-}
-
-std::int16_t n_cst_numerical::of_bitwisenot(std::int16_t ai_decimal) const
-{
-    return integer_of(~bits(ai_decimal));
 }
 
 std::int32_t n_cst_numerical::of_bitwisenot(std::optional<std::int32_t> al_decimal) const

@@ -3,6 +3,8 @@
 #include <lumora/lumora_export.h>
 #include <lumora/numeric/typeinfo.h>
 
+#include <rt/errors.h>
+
 #include <QChar>
 #include <QPointer>
 #include <QString>
@@ -15,6 +17,35 @@
 class QObject;
 
 namespace lumora {
+
+namespace detail {
+
+/// The weight of bit `bit` (1 to 32). Any other bit number is a power of two that truncates to
+/// zero in 32 bits, and reading a bit divides by it: rt::division_by_zero.
+constexpr std::uint32_t bit_weight(std::uint16_t bit)
+{
+    if (bit == 0 || bit > 32)
+        throw rt::division_by_zero();
+    return std::uint32_t{1} << (bit - 1);
+}
+
+// Conversions between the widths are the modular ones of C++20, so wrap-around is defined.
+constexpr std::uint32_t bits_of(std::int32_t value)
+{
+    return static_cast<std::uint32_t>(value);
+}
+constexpr std::int32_t long_of(std::uint32_t value)
+{
+    return static_cast<std::int32_t>(value);
+}
+/// The low 16 bits as a signed number. A 16-bit value is handled sign-extended to 32 bits, so
+/// bits 17 to 32 never reach the result.
+constexpr std::int16_t integer_of(std::uint32_t value)
+{
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(value & 0xffffu));
+}
+
+} // namespace detail
 
 /// Numerical service: bit access and bitwise operations on 16-bit and 32-bit integers, bit
 /// strings, and the storage size of values, structures and objects.
@@ -31,6 +62,9 @@ namespace lumora {
 /// unchanged in of_clearbit. The overloads are chosen by the declared type of the value, as in
 /// `of_setbit(std::int16_t{5}, 16)`.
 ///
+/// Every bit function is the one machine operation that gives the same bit pattern as reading,
+/// adding and subtracting powers of two would; the plain forms are inline.
+///
 /// The object has no state.
 class LUMORA_EXPORT n_cst_numerical {
 public:
@@ -44,45 +78,78 @@ public:
 
     /// Whether bit `aui_bit` of `al_decimal` is set. of_getbit(5, 1) is true, of_getbit(5, 2)
     /// false.
-    bool of_getbit(std::int32_t al_decimal, std::uint16_t aui_bit) const;
+    bool of_getbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
+    {
+        return (detail::bits_of(al_decimal) & detail::bit_weight(aui_bit)) != 0;
+    }
     bool of_getbit(std::optional<std::int32_t> al_decimal,
                    std::optional<std::uint16_t> aui_bit) const;
 
     /// The value with bit `aui_bit` set. of_setbit(0, 32) is -2147483648.
-    std::int32_t of_setbit(std::int32_t al_decimal, std::uint16_t aui_bit) const;
-    std::int16_t of_setbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const;
+    std::int32_t of_setbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
+    {
+        return detail::long_of(detail::bits_of(al_decimal) | detail::bit_weight(aui_bit));
+    }
+    std::int16_t of_setbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const
+    {
+        return detail::integer_of(detail::bits_of(ai_decimal) | detail::bit_weight(aui_bit));
+    }
     std::optional<std::int32_t> of_setbit(std::optional<std::int32_t> al_decimal,
                                           std::optional<std::uint16_t> aui_bit) const;
     std::optional<std::int16_t> of_setbit(std::optional<std::int16_t> ai_decimal,
                                           std::optional<std::uint16_t> aui_bit) const;
 
     /// The value with bit `aui_bit` cleared. of_clearbit(-1, 32) is 2147483647.
-    std::int32_t of_clearbit(std::int32_t al_decimal, std::uint16_t aui_bit) const;
-    std::int16_t of_clearbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const;
+    std::int32_t of_clearbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
+    {
+        return detail::long_of(detail::bits_of(al_decimal) & ~detail::bit_weight(aui_bit));
+    }
+    std::int16_t of_clearbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const
+    {
+        return detail::integer_of(detail::bits_of(ai_decimal) & ~detail::bit_weight(aui_bit));
+    }
     std::optional<std::int32_t> of_clearbit(std::optional<std::int32_t> al_decimal,
                                             std::optional<std::uint16_t> aui_bit) const;
     std::optional<std::int16_t> of_clearbit(std::optional<std::int16_t> ai_decimal,
                                             std::optional<std::uint16_t> aui_bit) const;
 
     /// The value with bit `aui_bit` inverted. of_flipbit(6, 2) is 4.
-    std::int32_t of_flipbit(std::int32_t al_decimal, std::uint16_t aui_bit) const;
-    std::int16_t of_flipbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const;
+    std::int32_t of_flipbit(std::int32_t al_decimal, std::uint16_t aui_bit) const
+    {
+        return detail::long_of(detail::bits_of(al_decimal) ^ detail::bit_weight(aui_bit));
+    }
+    std::int16_t of_flipbit(std::int16_t ai_decimal, std::uint16_t aui_bit) const
+    {
+        return detail::integer_of(detail::bits_of(ai_decimal) ^ detail::bit_weight(aui_bit));
+    }
     std::optional<std::int32_t> of_flipbit(std::optional<std::int32_t> al_decimal,
                                            std::optional<std::uint16_t> aui_bit) const;
     std::optional<std::int16_t> of_flipbit(std::optional<std::int16_t> ai_decimal,
                                            std::optional<std::uint16_t> aui_bit) const;
 
     /// Bitwise AND; a null operand reads as 0, so the result is never null.
-    std::int32_t of_bitwiseand(std::int32_t al_decimala, std::int32_t al_decimalb) const;
-    std::int16_t of_bitwiseand(std::int16_t ai_decimala, std::int16_t ai_decimalb) const;
+    std::int32_t of_bitwiseand(std::int32_t al_decimala, std::int32_t al_decimalb) const
+    {
+        return detail::long_of(detail::bits_of(al_decimala) & detail::bits_of(al_decimalb));
+    }
+    std::int16_t of_bitwiseand(std::int16_t ai_decimala, std::int16_t ai_decimalb) const
+    {
+        return detail::integer_of(detail::bits_of(ai_decimala) & detail::bits_of(ai_decimalb));
+    }
     std::int32_t of_bitwiseand(std::optional<std::int32_t> al_decimala,
                                std::optional<std::int32_t> al_decimalb) const;
     std::int16_t of_bitwiseand(std::optional<std::int16_t> ai_decimala,
                                std::optional<std::int16_t> ai_decimalb) const;
 
     /// Bitwise OR; a null operand reads as 0.
-    std::int32_t of_bitwiseor(std::int32_t al_decimala, std::int32_t al_decimalb) const;
-    std::int16_t of_bitwiseor(std::int16_t ai_decimala, std::int16_t ai_decimalb) const;
+    std::int32_t of_bitwiseor(std::int32_t al_decimala, std::int32_t al_decimalb) const
+    {
+        return detail::long_of(detail::bits_of(al_decimala) | detail::bits_of(al_decimalb));
+    }
+    std::int16_t of_bitwiseor(std::int16_t ai_decimala, std::int16_t ai_decimalb) const
+    {
+        return detail::integer_of(detail::bits_of(ai_decimala) | detail::bits_of(ai_decimalb));
+    }
     std::int32_t of_bitwiseor(std::optional<std::int32_t> al_decimala,
                               std::optional<std::int32_t> al_decimalb) const;
     std::int16_t of_bitwiseor(std::optional<std::int16_t> ai_decimala,
@@ -94,16 +161,28 @@ public:
     std::uint32_t of_bitwiseor(const std::vector<std::uint32_t>& al_values) const;
 
     /// Bitwise XOR; a null operand reads as 0.
-    std::int32_t of_bitwisexor(std::int32_t al_decimala, std::int32_t al_decimalb) const;
-    std::int16_t of_bitwisexor(std::int16_t ai_decimala, std::int16_t ai_decimalb) const;
+    std::int32_t of_bitwisexor(std::int32_t al_decimala, std::int32_t al_decimalb) const
+    {
+        return detail::long_of(detail::bits_of(al_decimala) ^ detail::bits_of(al_decimalb));
+    }
+    std::int16_t of_bitwisexor(std::int16_t ai_decimala, std::int16_t ai_decimalb) const
+    {
+        return detail::integer_of(detail::bits_of(ai_decimala) ^ detail::bits_of(ai_decimalb));
+    }
     std::int32_t of_bitwisexor(std::optional<std::int32_t> al_decimala,
                                std::optional<std::int32_t> al_decimalb) const;
     std::int16_t of_bitwisexor(std::optional<std::int16_t> ai_decimala,
                                std::optional<std::int16_t> ai_decimalb) const;
 
     /// Bitwise NOT; a null reads as 0, so of_bitwisenot of a null is -1.
-    std::int32_t of_bitwisenot(std::int32_t al_decimal) const;
-    std::int16_t of_bitwisenot(std::int16_t ai_decimal) const;
+    std::int32_t of_bitwisenot(std::int32_t al_decimal) const
+    {
+        return detail::long_of(~detail::bits_of(al_decimal));
+    }
+    std::int16_t of_bitwisenot(std::int16_t ai_decimal) const
+    {
+        return detail::integer_of(~detail::bits_of(ai_decimal));
+    }
     std::int32_t of_bitwisenot(std::optional<std::int32_t> al_decimal) const;
     std::int16_t of_bitwisenot(std::optional<std::int16_t> ai_decimal) const;
 
