@@ -55,70 +55,62 @@ bool n_cst_numerical::of_getbit(std::optional<std::int32_t> al_decimal,
 // as not set, so setting (or flipping) adds a null and gives null, clearing leaves the value.
 // A bit number out of range fails before the value is looked at.
 
+namespace {
+
+template <typename T, typename Update>
+std::optional<T> null_form(std::optional<T> value, std::optional<std::uint16_t> bit,
+                           std::optional<T> for_null_bit, Update update)
+{
+    if (!bit)
+        return for_null_bit;
+    weight(*bit);
+    if (!value)
+        return std::nullopt;
+    return update(*value, *bit);
+}
+
+} // namespace
+
 std::optional<std::int32_t> n_cst_numerical::of_setbit(std::optional<std::int32_t> al_decimal,
                                                        std::optional<std::uint16_t> aui_bit) const
 {
-    if (!aui_bit)
-        return std::nullopt;
-    weight(*aui_bit);
-    if (!al_decimal)
-        return std::nullopt;
-    return of_setbit(*al_decimal, *aui_bit);
+    return null_form(al_decimal, aui_bit, std::optional<std::int32_t>(),
+                     [this](std::int32_t v, std::uint16_t b) { return of_setbit(v, b); });
 }
 
 std::optional<std::int16_t> n_cst_numerical::of_setbit(std::optional<std::int16_t> ai_decimal,
                                                        std::optional<std::uint16_t> aui_bit) const
 {
-    if (!aui_bit)
-        return std::nullopt;
-    weight(*aui_bit);
-    if (!ai_decimal)
-        return std::nullopt;
-    return of_setbit(*ai_decimal, *aui_bit);
+    return null_form(ai_decimal, aui_bit, std::optional<std::int16_t>(),
+                     [this](std::int16_t v, std::uint16_t b) { return of_setbit(v, b); });
 }
 
 std::optional<std::int32_t> n_cst_numerical::of_clearbit(std::optional<std::int32_t> al_decimal,
                                                          std::optional<std::uint16_t> aui_bit) const
 {
-    if (!aui_bit)
-        return al_decimal;
-    weight(*aui_bit);
-    if (!al_decimal)
-        return std::nullopt;
-    return of_clearbit(*al_decimal, *aui_bit);
+    return null_form(al_decimal, aui_bit, al_decimal,
+                     [this](std::int32_t v, std::uint16_t b) { return of_clearbit(v, b); });
 }
 
 std::optional<std::int16_t> n_cst_numerical::of_clearbit(std::optional<std::int16_t> ai_decimal,
                                                          std::optional<std::uint16_t> aui_bit) const
 {
-    if (!aui_bit)
-        return ai_decimal;
-    weight(*aui_bit);
-    if (!ai_decimal)
-        return std::nullopt;
-    return of_clearbit(*ai_decimal, *aui_bit);
+    return null_form(ai_decimal, aui_bit, ai_decimal,
+                     [this](std::int16_t v, std::uint16_t b) { return of_clearbit(v, b); });
 }
 
 std::optional<std::int32_t> n_cst_numerical::of_flipbit(std::optional<std::int32_t> al_decimal,
                                                         std::optional<std::uint16_t> aui_bit) const
 {
-    if (!aui_bit)
-        return std::nullopt;
-    weight(*aui_bit);
-    if (!al_decimal)
-        return std::nullopt;
-    return of_flipbit(*al_decimal, *aui_bit);
+    return null_form(al_decimal, aui_bit, std::optional<std::int32_t>(),
+                     [this](std::int32_t v, std::uint16_t b) { return of_flipbit(v, b); });
 }
 
 std::optional<std::int16_t> n_cst_numerical::of_flipbit(std::optional<std::int16_t> ai_decimal,
                                                         std::optional<std::uint16_t> aui_bit) const
 {
-    if (!aui_bit)
-        return std::nullopt;
-    weight(*aui_bit);
-    if (!ai_decimal)
-        return std::nullopt;
-    return of_flipbit(*ai_decimal, *aui_bit);
+    return null_form(ai_decimal, aui_bit, std::optional<std::int16_t>(),
+                     [this](std::int16_t v, std::uint16_t b) { return of_flipbit(v, b); });
 }
 
 // Bitwise combinations.
