@@ -171,20 +171,24 @@ std::vector<QString> u_orlen_fun::getsep(const std::optional<QString>& as_text,
         return {};
     if (as_sep->isEmpty())
         return {*as_text};
-    QString whole = *as_text;
-    if (!whole.endsWith(*as_sep))
-        whole.append(*as_sep);
-    const QStringView text = whole;
+    const QStringView text = *as_text;
     const QStringView sep = *as_sep;
     // 0 asks for every piece.
     const std::size_t limit = *ai_end;
     std::vector<QString> pieces;
-    qsizetype start = 0;
-    for (qsizetype q = text.indexOf(sep); q >= 0 && (limit == 0 || pieces.size() < limit);
-         q = text.indexOf(sep, start)) {
-        pieces.emplace_back(text.mid(start, q - start).toString());
-        start = q + sep.size();
-    }
+    auto split = [&](QStringView in, qsizetype start) {
+        for (qsizetype q = in.indexOf(sep, start); q >= 0 && (limit == 0 || pieces.size() < limit);
+             q = in.indexOf(sep, start)) {
+            pieces.emplace_back(in.mid(start, q - start).toString());
+            start = q + sep.size();
+        }
+        return start;
+    };
+    const qsizetype rest = split(text, 0);
+    // The text is read as if it ended with the separator. Only the part not yet split is copied
+    // for that: a separator may begin in it and end in the appended one.
+    if (!text.endsWith(sep) && (limit == 0 || pieces.size() < limit))
+        split(text.mid(rest).toString().append(sep), 0);
     return pieces;
 }
 
