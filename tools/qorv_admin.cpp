@@ -189,10 +189,10 @@ int run_encrypt(const QStringList& args)
         return usage(QStringLiteral("encrypt takes exactly one TEXT"), QStringLiteral("encrypt"));
     try {
         const QByteArray clear = rt::to_ansi(parser.positionalArguments().front());
-        print(stdout, QString::fromStdString(lmget::encrypt(
-                          qorv::sys_mm,
-                          std::string_view(clear.constData(), std::size_t(clear.size())))) +
-                          QLatin1Char('\n'));
+        print(stdout,
+              QString::fromStdString(lmget::encrypt(
+                  qorv::sys_mm, std::string_view(clear.constData(), std::size_t(clear.size())))) +
+                  QLatin1Char('\n'));
     } catch (const std::exception& e) {
         return fail(QStringLiteral("cannot encrypt: %1").arg(QString::fromLocal8Bit(e.what())));
     }
@@ -241,10 +241,10 @@ int run_write_ini(const QStringList& args)
                                    {"user", &o.user},
                                    {"password", &o.password}}) {
             const QByteArray clear = rt::to_ansi(parser.value(*option));
-            keys.emplace_back(QString::fromLatin1(key),
-                              QString::fromStdString(lmget::encrypt(
-                                  qorv::sys_mm,
-                                  std::string_view(clear.constData(), std::size_t(clear.size())))));
+            keys.emplace_back(
+                QString::fromLatin1(key),
+                QString::fromStdString(lmget::encrypt(
+                    qorv::sys_mm, std::string_view(clear.constData(), std::size_t(clear.size())))));
         }
     } catch (const std::exception& e) {
         return fail(QStringLiteral("cannot encrypt: %1").arg(QString::fromLocal8Bit(e.what())));

@@ -25,7 +25,8 @@ raw_settings read_settings(const QString& ini_file)
 
 settings_cipher::settings_cipher()
 {
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("lmget"));
+    const QString beside =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("lmget"));
     QString tried;
     for (const QString& name : {beside, QStringLiteral("lmget")}) {
         library_.setFileName(name);
@@ -73,9 +74,9 @@ bool connect_update_server(rt::transaction& sqlca, const raw_settings& raw,
     if (sqlca.sqlcode >= 0)
         return true;
     if (reason) {
-        *reason = cipher.loaded() ? sqlca.sqlerrtext
-                                  : QStringLiteral("the settings cipher is not available: ") +
-                                        cipher.error();
+        *reason = cipher.loaded()
+                      ? sqlca.sqlerrtext
+                      : QStringLiteral("the settings cipher is not available: ") + cipher.error();
     }
     return false;
 }

@@ -23,7 +23,10 @@ console_view::console_view(std::FILE* out) : out_(out)
 
 void console_view::begin() {}
 
-void console_view::end() { finish_line(); }
+void console_view::end()
+{
+    finish_line();
+}
 
 void console_view::set_file(const QString& files_line, const QString& file_name)
 {

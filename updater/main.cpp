@@ -82,18 +82,21 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Brings the installation in the working directory up to date from its "
-                       "update server.") + QString::fromUtf8(help_epilogue));
+                       "update server.") +
+        QString::fromUtf8(help_epilogue));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption check(QStringLiteral("check"),
-                                   QStringLiteral("Print the installed and the newest version, then exit."));
+    const QCommandLineOption check(
+        QStringLiteral("check"),
+        QStringLiteral("Print the installed and the newest version, then exit."));
     const QCommandLineOption update(QStringLiteral("update"),
                                     QStringLiteral("Install the newest version without a window, "
                                                    "with progress on the terminal."));
     parser.addOption(check);
     parser.addOption(update);
     if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "qorv_update: %s\nTry 'qorv_update --help'.\n", qPrintable(parser.errorText()));
+        std::fprintf(stderr, "qorv_update: %s\nTry 'qorv_update --help'.\n",
+                     qPrintable(parser.errorText()));
         return exit_usage;
     }
     if (parser.isSet(QStringLiteral("help")))
@@ -132,7 +135,8 @@ int main(int argc, char** argv)
     if (!qorv::connect_update_server(sqlca, raw, cipher, &reason)) {
         std::fprintf(stderr, "qorv_update: cannot connect: %s\n", qPrintable(reason));
         rt::messagebox(qorv::texts::title_error,
-                       qorv::texts::connect_failed(QStringLiteral(QORV_ADMIN_PHONE)), rt::icon::stop);
+                       qorv::texts::connect_failed(QStringLiteral(QORV_ADMIN_PHONE)),
+                       rt::icon::stop);
         return exit_no_connection;
     }
 

@@ -23,7 +23,8 @@ std::filesystem::path native(const QString& path)
 
 bool is_drive_letter(QStringView name)
 {
-    return name.size() >= 2 && name[1] == QLatin1Char(':') && name[0].isLetter() && name[0].unicode() < 128;
+    return name.size() >= 2 && name[1] == QLatin1Char(':') && name[0].isLetter() &&
+           name[0].unicode() < 128;
 }
 
 /// A name beside `target` that nothing uses yet.
@@ -32,7 +33,8 @@ QString sibling_name(const QString& target, const char* purpose)
     const QFileInfo info(target);
     for (;;) {
         const QString candidate = info.dir().filePath(
-            QStringLiteral(".%1.%2-%3").arg(info.fileName(), QLatin1String(purpose))
+            QStringLiteral(".%1.%2-%3")
+                .arg(info.fileName(), QLatin1String(purpose))
                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         if (!QFileInfo::exists(candidate))
             return candidate;

@@ -51,7 +51,7 @@ private:
     struct staged_file {
         QString target;
         QString temporary;
-        QString backup;     // the replaced file, kept until finish()
+        QString backup; // the replaced file, kept until finish()
         bool placed = false;
     };
     std::vector<staged_file> files_;

@@ -25,7 +25,8 @@ QString files_line(qint64 count, qint64 number)
 
 QString downloading_line(qint64 number)
 {
-    return QStringLiteral("正在从服务器下载第 %1 个文件的数据，本窗口可能显示“未响应”！").arg(number);
+    return QStringLiteral("正在从服务器下载第 %1 个文件的数据，本窗口可能显示“未响应”！")
+        .arg(number);
 }
 
 QString storing_line(qint64 number)

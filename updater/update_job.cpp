@@ -50,7 +50,8 @@ job_result store_file(rt::blob_reader& contents, qint64 chunks, staged_install& 
             offset = 0;
         }
         const qint64 length = std::min(chunk_size, buffered - offset);
-        if (!files.write(QByteArrayView(reinterpret_cast<const char*>(buffer.data()) + offset, length)))
+        if (!files.write(
+                QByteArrayView(reinterpret_cast<const char*>(buffer.data()) + offset, length)))
             return error(texts::create_failed);
         offset += length;
         view.set_progress(chunks, chunk);

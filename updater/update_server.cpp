@@ -4,9 +4,10 @@ namespace qorv {
 
 std::optional<rt::decimal> update_server::newest_version(const rt::decimal& local)
 {
-    const QString sql = sqlca_.kind() == rt::dbms_kind::sqlserver
-        ? QStringLiteral("select top 1 ver from t_file where ver > ? order by ver desc")
-        : QStringLiteral("select ver from t_file where ver > ? order by ver desc limit 1");
+    const QString sql =
+        sqlca_.kind() == rt::dbms_kind::sqlserver
+            ? QStringLiteral("select top 1 ver from t_file where ver > ? order by ver desc")
+            : QStringLiteral("select ver from t_file where ver > ? order by ver desc limit 1");
     const auto value = sqlca_.select_value(sql, {local.to_text()});
     if (!value || value->isNull())
         return std::nullopt;
@@ -34,7 +35,7 @@ rt::cursor update_server::file_names(const QString& version)
 }
 
 std::unique_ptr<rt::blob_reader> update_server::contents(const QString& file_name,
-                                                        const QString& version)
+                                                         const QString& version)
 {
     // The version belongs in the condition: a file distributed in several versions has a row for
     // each of them.

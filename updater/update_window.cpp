@@ -110,9 +110,12 @@ update_window::update_window(update_server& server, QString sys_path, QString in
     constexpr quint32 blue = 0x00FF0000;
     constexpr quint32 red = 0x000000FF;
     d->st_1 = static_text(this, "st_1", {224, 40, 457, 76}, 12, false, {}, true, texts::my_version);
-    d->st_6 = static_text(this, "st_6", {645, 40, 306, 76}, 12, true, blue, true, QStringLiteral("1.0"));
-    d->st_2 = static_text(this, "st_2", {1042, 40, 457, 76}, 12, false, {}, true, texts::newest_version);
-    d->st_5 = static_text(this, "st_5", {1463, 40, 288, 76}, 12, true, red, true, QStringLiteral("1.3"));
+    d->st_6 =
+        static_text(this, "st_6", {645, 40, 306, 76}, 12, true, blue, true, QStringLiteral("1.0"));
+    d->st_2 =
+        static_text(this, "st_2", {1042, 40, 457, 76}, 12, false, {}, true, texts::newest_version);
+    d->st_5 =
+        static_text(this, "st_5", {1463, 40, 288, 76}, 12, true, red, true, QStringLiteral("1.3"));
     d->st_3 = static_text(this, "st_3", {27, 156, 1431, 76}, 12, false, {}, false,
                           texts::files_line(6, 1));
     d->st_4 = static_text(this, "st_4", {1417, 156, 576, 76}, 12, false, red, false,
@@ -161,7 +164,8 @@ job_result update_window::start_update()
     if (d->running)
         return job_result::failed;
     d->running = true;
-    const job_result result = run_update(d->server, d->st_5->text(), d->sys_path, d->ini_file, *this);
+    const job_result result =
+        run_update(d->server, d->st_5->text(), d->sys_path, d->ini_file, *this);
     d->running = false;
     if (result == job_result::failed && !d->closed)
         close();
@@ -200,7 +204,10 @@ void update_window::set_file(const QString& files_line, const QString& file_name
     d->st_4->setText(file_name);
 }
 
-void update_window::set_status(const QString& status_line) { d->st_7->setText(status_line); }
+void update_window::set_status(const QString& status_line)
+{
+    d->st_7->setText(status_line);
+}
 
 void update_window::set_progress(qint64 maximum, qint64 position)
 {
@@ -216,6 +223,9 @@ bool update_window::yield()
     return !d->closed;
 }
 
-void update_window::set_installed_version(const QString& version) { d->st_6->setText(version); }
+void update_window::set_installed_version(const QString& version)
+{
+    d->st_6->setText(version);
+}
 
 } // namespace qorv

@@ -1,8 +1,8 @@
 // The C ABI: every function turns its C arguments into the C++ ones, calls the service and hands
 // the result back in memory the caller frees with lumora_free(). No exception leaves it.
 
-#include <lumora/lumora_c.h>
 #include "capi_p.h"
+#include <lumora/lumora_c.h>
 #include <lumora/text/string_functions.h>
 
 #include <rt/errors.h>

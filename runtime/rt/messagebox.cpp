@@ -23,10 +23,18 @@ int show_widget_box(const message& m)
     // The platform's texts break lines with a lone carriage return.
     box.setText(QString(m.text).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     switch (m.icon) {
-    case icon::information: box.setIcon(QMessageBox::Information); break;
-    case icon::stop: box.setIcon(QMessageBox::Critical); break;
-    case icon::exclamation: box.setIcon(QMessageBox::Warning); break;
-    case icon::question: box.setIcon(QMessageBox::Question); break;
+    case icon::information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case icon::stop:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case icon::exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case icon::question:
+        box.setIcon(QMessageBox::Question);
+        break;
     }
     if (m.buttons == buttons::yes_no) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

@@ -26,10 +26,22 @@ int scaled(int value, qreal numerator, qreal denominator)
 
 } // namespace
 
-int units_to_pixels_x(int units, qreal dpi) { return scaled(units, 7 * effective_dpi(dpi, false), 32 * 96.0); }
-int units_to_pixels_y(int units, qreal dpi) { return scaled(units, effective_dpi(dpi, true), 4 * 96.0); }
-int pixels_to_units_x(int pixels, qreal dpi) { return scaled(pixels, 32 * 96.0, 7 * effective_dpi(dpi, false)); }
-int pixels_to_units_y(int pixels, qreal dpi) { return scaled(pixels, 4 * 96.0, effective_dpi(dpi, true)); }
+int units_to_pixels_x(int units, qreal dpi)
+{
+    return scaled(units, 7 * effective_dpi(dpi, false), 32 * 96.0);
+}
+int units_to_pixels_y(int units, qreal dpi)
+{
+    return scaled(units, effective_dpi(dpi, true), 4 * 96.0);
+}
+int pixels_to_units_x(int pixels, qreal dpi)
+{
+    return scaled(pixels, 32 * 96.0, 7 * effective_dpi(dpi, false));
+}
+int pixels_to_units_y(int pixels, qreal dpi)
+{
+    return scaled(pixels, 4 * 96.0, effective_dpi(dpi, true));
+}
 
 QRect units_to_pixels(int x, int y, int width, int height, qreal dpi)
 {

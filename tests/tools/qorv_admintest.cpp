@@ -422,9 +422,11 @@ private slots:
         QStringList rows;
         for (const QString& line : lines.mid(1))
             rows << line.simplified();
-        QCOMPARE(rows, (QStringList{QStringLiteral("1.3 4 %1").arg(size13),
-                                    QStringLiteral("10.0 1 %1").arg(
-                                        QFileInfo(base() + "/sub/dir/note.txt").size())}));
+        QCOMPARE(
+            rows,
+            (QStringList{
+                QStringLiteral("1.3 4 %1").arg(size13),
+                QStringLiteral("10.0 1 %1").arg(QFileInfo(base() + "/sub/dir/note.txt").size())}));
     }
 
     void publish_refuses_and_stores_nothing_data()

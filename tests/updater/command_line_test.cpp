@@ -39,14 +39,16 @@ QProcessEnvironment environment(const QString& tmp)
     return env;
 }
 
-run_result run(const QString& dir, const QStringList& args, const QString& tmp, const QString& exe = program)
+run_result run(const QString& dir, const QStringList& args, const QString& tmp,
+               const QString& exe = program)
 {
     QProcess p;
     p.setWorkingDirectory(dir);
     p.setProcessEnvironment(environment(tmp));
     p.start(exe, args);
     p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
 }
 
@@ -56,15 +58,19 @@ QString encrypted(const QString& clear)
 }
 
 /// Writes qorv.ini of the fixture's installation with its server's settings.
-bool write_ini(const update_server_fixture& server, const QString& ver, const QString& servername = {})
+bool write_ini(const update_server_fixture& server, const QString& ver,
+               const QString& servername = {})
 {
     const QString ini = server.ini_file();
     const QString s = QStringLiteral("qorv");
-    return rt::set_profile_string(ini, s, "servername", encrypted(servername.isEmpty() ? server.servername() : servername)) == 1 &&
+    return rt::set_profile_string(
+               ini, s, "servername",
+               encrypted(servername.isEmpty() ? server.servername() : servername)) == 1 &&
            rt::set_profile_string(ini, s, "database", encrypted(server.database())) == 1 &&
            rt::set_profile_string(ini, s, "user", encrypted(server.user())) == 1 &&
            rt::set_profile_string(ini, s, "password", encrypted(server.password())) == 1 &&
-           (ver.isNull() || rt::set_profile_string(ini, s, "ver", QLatin1Char('"') + ver + QLatin1Char('"')) == 1);
+           (ver.isNull() ||
+            rt::set_profile_string(ini, s, "ver", QLatin1Char('"') + ver + QLatin1Char('"')) == 1);
 }
 
 QByteArray read(const QString& path)
@@ -97,8 +103,10 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("older") << "1.0" << QStringLiteral("我的版本：1.0\n最新的版本：1.3\n");
         QTest::newRow("up to date") << "1.3" << QStringLiteral("我的版本：1.3\n最新的版本：0.0\n");
-        QTest::newRow("no version recorded") << QString() << QStringLiteral("我的版本：\n最新的版本：1.3\n");
-        QTest::newRow("not a number") << "abc" << QStringLiteral("我的版本：abc\n最新的版本：1.3\n");
+        QTest::newRow("no version recorded")
+            << QString() << QStringLiteral("我的版本：\n最新的版本：1.3\n");
+        QTest::newRow("not a number")
+            << "abc" << QStringLiteral("我的版本：abc\n最新的版本：1.3\n");
     }
 
     void check_prints_both_versions()
@@ -119,15 +127,20 @@ private slots:
     void update_installs_the_newest_version()
     {
         update_server_fixture server(QStringLiteral("sqlite"));
-        QVERIFY(server.add({{"a.dll", "1.3", QByteArray(100000, 'a')}, {"doc/b.txt", "1.3", "b"},
+        QVERIFY(server.add({{"a.dll", "1.3", QByteArray(100000, 'a')},
+                            {"doc/b.txt", "1.3", "b"},
                             {"a.dll", "1.0", "old"}}));
         QDir(server.install_dir()).mkpath(QStringLiteral("doc"));
         QVERIFY(write_ini(server, QStringLiteral("1.0")));
         run_result r = run(server.install_dir(), {QStringLiteral("--update")}, tmp_.path());
         QCOMPARE(r.status, 0);
-        QVERIFY2(r.out.contains(texts::title_notice + QStringLiteral(": ") + texts::update_succeeded), qPrintable(r.out));
-        QCOMPARE(read(QDir(server.install_dir()).filePath(QStringLiteral("a.dll"))), QByteArray(100000, 'a'));
-        QCOMPARE(read(QDir(server.install_dir()).filePath(QStringLiteral("doc/b.txt"))), QByteArray("b"));
+        QVERIFY2(
+            r.out.contains(texts::title_notice + QStringLiteral(": ") + texts::update_succeeded),
+            qPrintable(r.out));
+        QCOMPARE(read(QDir(server.install_dir()).filePath(QStringLiteral("a.dll"))),
+                 QByteArray(100000, 'a'));
+        QCOMPARE(read(QDir(server.install_dir()).filePath(QStringLiteral("doc/b.txt"))),
+                 QByteArray("b"));
         QCOMPARE(rt::profile_string(server.ini_file(), "qorv", "ver"), QStringLiteral("1.3"));
         // Progress went to standard error, one line per file without a terminal.
         QVERIFY2(r.err.contains(texts::files_line(2, 2)), qPrintable(r.err));
@@ -141,26 +154,32 @@ private slots:
     void a_failed_update_exits_non_zero_and_changes_nothing()
     {
         update_server_fixture server(QStringLiteral("sqlite"));
-        QVERIFY(server.add({{"a.dll", "2", QByteArray(100000, 'a')}, {"b.dll", "2", QByteArray("")}}));
+        QVERIFY(
+            server.add({{"a.dll", "2", QByteArray(100000, 'a')}, {"b.dll", "2", QByteArray("")}}));
         QVERIFY(write_ini(server, QStringLiteral("1")));
         const QByteArray ini = read(server.ini_file());
         const run_result r = run(server.install_dir(), {QStringLiteral("--update")}, tmp_.path());
         QCOMPARE(r.status, 3);
-        QVERIFY2(r.err.contains(texts::title_error + QStringLiteral(": ") + texts::download_failed), qPrintable(r.err));
+        QVERIFY2(r.err.contains(texts::title_error + QStringLiteral(": ") + texts::download_failed),
+                 qPrintable(r.err));
         QCOMPARE(read(server.ini_file()), ini);
-        QCOMPARE(QDir(server.install_dir()).entryList(QDir::Files | QDir::Hidden), QStringList({"qorv.ini"}));
+        QCOMPARE(QDir(server.install_dir()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"qorv.ini"}));
     }
 
     void an_unreachable_server_is_a_failed_connection_data()
     {
-        QTest::addColumn<QString>("ini");           // "none": no qorv.ini; "garbage": undecryptable values
+        QTest::addColumn<QString>("ini"); // "none": no qorv.ini; "garbage": undecryptable values
         QTest::addColumn<QString>("servername");
         QTest::newRow("no qorv.ini") << "none" << QString();
         QTest::newRow("values that do not decrypt") << "garbage" << QString();
-        QTest::newRow("missing database file") << "valid" << "sqlite:nowhere/server.db";
+        QTest::newRow("missing database file") << "valid"
+                                               << "sqlite:nowhere/server.db";
         // Nothing listens on port 1: the SQL Server client gives up within its 5 s time-out.
-        QTest::newRow("SQL Server not listening") << "valid" << "127.0.0.1,1";
-        QTest::newRow("PostgreSQL not listening") << "valid" << "postgresql://127.0.0.1:1";
+        QTest::newRow("SQL Server not listening") << "valid"
+                                                  << "127.0.0.1,1";
+        QTest::newRow("PostgreSQL not listening") << "valid"
+                                                  << "postgresql://127.0.0.1:1";
         // A server that accepts the connection and never answers: the login time-out ends it.
         QTest::newRow("SQL Server never answering") << "silent" << QString();
         QTest::newRow("PostgreSQL never answering") << "silent-pg" << QString();
@@ -175,8 +194,8 @@ private slots:
         if (ini.startsWith(QLatin1String("silent"))) {
             QVERIFY(silent.listen(QHostAddress::LocalHost));
             servername = ini == QLatin1String("silent")
-                ? QStringLiteral("127.0.0.1,%1").arg(silent.serverPort())
-                : QStringLiteral("postgresql://127.0.0.1:%1").arg(silent.serverPort());
+                             ? QStringLiteral("127.0.0.1,%1").arg(silent.serverPort())
+                             : QStringLiteral("postgresql://127.0.0.1:%1").arg(silent.serverPort());
             ini = QStringLiteral("valid");
         }
         if (ini == QLatin1String("valid"))
@@ -189,7 +208,8 @@ private slots:
         const run_result r = run(server.install_dir(), {QStringLiteral("--check")}, tmp_.path());
         QCOMPARE(r.status, 2);
         QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
-        const QString message = texts::connect_failed(QStringLiteral(QORV_ADMIN_PHONE)).replace(QChar(13), QChar(10));
+        const QString message =
+            texts::connect_failed(QStringLiteral(QORV_ADMIN_PHONE)).replace(QChar(13), QChar(10));
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(r.err.contains(QLatin1String("cannot connect")));
     }
@@ -201,7 +221,8 @@ private slots:
         QTemporaryDir alone;
         const QString copy = QDir(alone.path()).filePath(QStringLiteral("qorv_update"));
         QVERIFY(QFile::copy(program, copy));
-        const run_result r = run(server.install_dir(), {QStringLiteral("--check")}, tmp_.path(), copy);
+        const run_result r =
+            run(server.install_dir(), {QStringLiteral("--check")}, tmp_.path(), copy);
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(QLatin1String("lmget")), qPrintable(r.err));
     }
@@ -219,11 +240,13 @@ private slots:
         first.setProcessEnvironment(environment(tmp.path()));
         first.start(program, {});
         QVERIFY(first.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!QDir(tmp.path()).entryList({"qorv_update.lock"}, QDir::Files).isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !QDir(tmp.path()).entryList({"qorv_update.lock"}, QDir::Files).isEmpty(), 20000);
 
         run_result r = run(server.install_dir(), {QStringLiteral("--check")}, tmp.path());
         QCOMPARE(r.status, 4);
-        QVERIFY(r.err.contains(texts::title_attention + QStringLiteral(": ") + texts::already_running));
+        QVERIFY(
+            r.err.contains(texts::title_attention + QStringLiteral(": ") + texts::already_running));
         QCOMPARE(first.state(), QProcess::Running);
 
         // Killed without a chance to clean up: its lock is recognised as stale.

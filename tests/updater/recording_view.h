@@ -31,7 +31,10 @@ public:
         file_names << name;
     }
     void set_status(const QString& line) override { statuses << line; }
-    void set_progress(qint64 maximum, qint64 position) override { progress.append({maximum, position}); }
+    void set_progress(qint64 maximum, qint64 position) override
+    {
+        progress.append({maximum, position});
+    }
     bool yield() override
     {
         ++yields;

@@ -40,26 +40,45 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected"); // relative to the base; empty: refused
 
-        QTest::newRow("plain name") << "qorv.exe" << "qorv.exe";
-        QTest::newRow("subdirectory") << "lib/a.dll" << "lib/a.dll";
-        QTest::newRow("backslash separates") << "lib\\a.dll" << "lib/a.dll";
-        QTest::newRow("chinese") << "考务\\成绩.xlsx" << "考务/成绩.xlsx";
-        QTest::newRow("dots inside a name") << "a..b" << "a..b";
-        QTest::newRow("blank inside a name") << "my file.txt" << "my file.txt";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("parent") << "../x" << "";
-        QTest::newRow("parent after a directory") << "lib/../../x" << "";
-        QTest::newRow("parent with backslashes") << "lib\\..\\x" << "";
-        QTest::newRow("current directory") << "./x" << "";
-        QTest::newRow("absolute") << "/etc/passwd" << "";
-        QTest::newRow("absolute with backslash") << "\\x" << "";
-        QTest::newRow("drive letter") << "C:\\x" << "";
-        QTest::newRow("drive letter relative") << "c:x" << "";
-        QTest::newRow("empty component") << "lib//x" << "";
-        QTest::newRow("trailing separator") << "lib/" << "";
+        QTest::newRow("plain name") << "qorv.exe"
+                                    << "qorv.exe";
+        QTest::newRow("subdirectory") << "lib/a.dll"
+                                      << "lib/a.dll";
+        QTest::newRow("backslash separates") << "lib\\a.dll"
+                                             << "lib/a.dll";
+        QTest::newRow("chinese") << "考务\\成绩.xlsx"
+                                 << "考务/成绩.xlsx";
+        QTest::newRow("dots inside a name") << "a..b"
+                                            << "a..b";
+        QTest::newRow("blank inside a name") << "my file.txt"
+                                             << "my file.txt";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("parent") << "../x"
+                                << "";
+        QTest::newRow("parent after a directory") << "lib/../../x"
+                                                  << "";
+        QTest::newRow("parent with backslashes") << "lib\\..\\x"
+                                                 << "";
+        QTest::newRow("current directory") << "./x"
+                                           << "";
+        QTest::newRow("absolute") << "/etc/passwd"
+                                  << "";
+        QTest::newRow("absolute with backslash") << "\\x"
+                                                 << "";
+        QTest::newRow("drive letter") << "C:\\x"
+                                      << "";
+        QTest::newRow("drive letter relative") << "c:x"
+                                               << "";
+        QTest::newRow("empty component") << "lib//x"
+                                         << "";
+        QTest::newRow("trailing separator") << "lib/"
+                                            << "";
         QTest::newRow("NUL character") << QStringLiteral("a%1b").arg(QChar(0)) << "";
-        QTest::newRow("through a link that leaves") << "out/x" << "";
-        QTest::newRow("through a link that stays") << "in/x" << "lib/x";
+        QTest::newRow("through a link that leaves") << "out/x"
+                                                    << "";
+        QTest::newRow("through a link that stays") << "in/x"
+                                                   << "lib/x";
     }
 
     void target_path_keeps_names_inside_the_base()
@@ -70,7 +89,8 @@ private slots:
         QDir(base.path()).mkpath(QStringLiteral("lib"));
         QDir(base.path()).mkpath(QStringLiteral("考务"));
         QVERIFY(QFile::link(elsewhere.path(), base.filePath(QStringLiteral("out"))));
-        QVERIFY(QFile::link(base.filePath(QStringLiteral("lib")), base.filePath(QStringLiteral("in"))));
+        QVERIFY(
+            QFile::link(base.filePath(QStringLiteral("lib")), base.filePath(QStringLiteral("in"))));
 
         const auto path = target_path(base.path(), name);
         if (expected.isEmpty()) {
@@ -79,8 +99,10 @@ private slots:
             QVERIFY(path);
             // Compared with links resolved, so that "in/x" is seen to land in lib/.
             const QFileInfo info(*path);
-            const QString resolved = QFileInfo(info.absolutePath()).canonicalFilePath() + QLatin1Char('/') + info.fileName();
-            QCOMPARE(QDir(QFileInfo(base.path()).canonicalFilePath()).relativeFilePath(resolved), expected);
+            const QString resolved = QFileInfo(info.absolutePath()).canonicalFilePath() +
+                                     QLatin1Char('/') + info.fileName();
+            QCOMPARE(QDir(QFileInfo(base.path()).canonicalFilePath()).relativeFilePath(resolved),
+                     expected);
         }
     }
 

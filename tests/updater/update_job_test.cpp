@@ -49,8 +49,9 @@ bool write_file(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-const QByteArray installed_ini = "; settings of this installation\r\n[qorv]\r\nservername=abc\r\nver=\"1.0\"\r\n"
-                                 "[other]\r\nkey=value\r\n";
+const QByteArray installed_ini =
+    "; settings of this installation\r\n[qorv]\r\nservername=abc\r\nver=\"1.0\"\r\n"
+    "[other]\r\nkey=value\r\n";
 
 } // namespace
 
@@ -75,16 +76,16 @@ private:
         }
     }
 
-
 private slots:
     void files_are_written_in_order_chunk_by_chunk_data()
     {
         QTest::addColumn<QString>("backend");
-        QTest::addColumn<QStringList>("names");      // in the order they are stored
+        QTest::addColumn<QStringList>("names"); // in the order they are stored
         QTest::addColumn<QList<qsizetype>>("sizes");
         QTest::addColumn<QStringList>("expected_order");
 
-        const auto row = [this](const char* name, QStringList names, QList<qsizetype> sizes, QStringList order) {
+        const auto row = [this](const char* name, QStringList names, QList<qsizetype> sizes,
+                                QStringList order) {
             add_backend_rows(name, {names, QVariant::fromValue(sizes), order});
         };
         row("one byte", {"qorv.exe"}, {1}, {"qorv.exe"});
@@ -93,7 +94,8 @@ private slots:
         row("a few megabytes", {"data.pak"}, {3 * 1024 * 1024 + 7}, {"data.pak"});
         row("ascending order with a subdirectory", {"c.bin", "lib/x.dll", "b.txt", "lib\\y.dll"},
             {10, 20, 30, 40}, {"b.txt", "c.bin", "lib/x.dll", "lib\\y.dll"});
-        row("chinese names", {"考务/成绩单.xlsx", "说明.txt"}, {100000, 5}, {"考务/成绩单.xlsx", "说明.txt"});
+        row("chinese names", {"考务/成绩单.xlsx", "说明.txt"}, {100000, 5},
+            {"考务/成绩单.xlsx", "说明.txt"});
     }
 
     void files_are_written_in_order_chunk_by_chunk()
@@ -125,7 +127,8 @@ private slots:
         update_server statements(*sqlca);
         recording_view view;
         message_log log;
-        QCOMPARE(run_update(statements, QStringLiteral("1.3"), server.install_dir(), server.ini_file(), view),
+        QCOMPARE(run_update(statements, QStringLiteral("1.3"), server.install_dir(),
+                            server.ini_file(), view),
                  job_result::updated);
 
         QCOMPARE(view.file_names, expected_order);
@@ -149,7 +152,8 @@ private slots:
         // One yield per file and one per chunk; the bar counts the chunks of each file.
         QCOMPARE(view.yields, yields);
         for (qsizetype i = 0; i < count; ++i) {
-            const qsizetype chunks = (sizes[names.indexOf(expected_order[i])] + chunk_size - 1) / chunk_size;
+            const qsizetype chunks =
+                (sizes[names.indexOf(expected_order[i])] + chunk_size - 1) / chunk_size;
             QVERIFY(view.progress.contains(std::pair<qint64, qint64>(chunks, chunks)));
         }
         QCOMPARE(view.statuses.last(), texts::storing_line(count));
@@ -170,19 +174,24 @@ private slots:
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QList<int>>("sizes"); // -1: a null value
         QTest::addColumn<int>("close_at_yield");
-        QTest::addColumn<QString>("message");   // empty: none
+        QTest::addColumn<QString>("message"); // empty: none
 
-        const auto row = [this](const char* name, QStringList names, QList<int> sizes, int close_at, QString message) {
+        const auto row = [this](const char* name, QStringList names, QList<int> sizes, int close_at,
+                                QString message) {
             add_backend_rows(name, {names, QVariant::fromValue(sizes), close_at, message});
         };
         const QString download = texts::download_failed;
         const QString create = texts::create_failed;
-        row("empty contents of the second file", {"a.dll", "b.dll", "c.dll"}, {40000, 0, 5}, 0, download);
-        row("null contents of the third file", {"a.dll", "b.dll", "c.dll"}, {40000, 5, -1}, 0, download);
-        row("missing subdirectory of the second file", {"a.dll", "nodir/b.dll", "x.dll"}, {40000, 5, 5}, 0, create);
+        row("empty contents of the second file", {"a.dll", "b.dll", "c.dll"}, {40000, 0, 5}, 0,
+            download);
+        row("null contents of the third file", {"a.dll", "b.dll", "c.dll"}, {40000, 5, -1}, 0,
+            download);
+        row("missing subdirectory of the second file", {"a.dll", "nodir/b.dll", "x.dll"},
+            {40000, 5, 5}, 0, create);
         row("a directory in the way", {"a.dll", "lib"}, {40000, 5}, 0, create);
         row("parent directory", {"a.dll", "../evil.dll"}, {5, 5}, 0, create);
-        row("parent directory with backslashes", {"a.dll", "lib\\..\\..\\evil.dll"}, {5, 5}, 0, create);
+        row("parent directory with backslashes", {"a.dll", "lib\\..\\..\\evil.dll"}, {5, 5}, 0,
+            create);
         row("absolute path", {"/tmp/qorv-evil.dll"}, {5}, 0, create);
         row("drive letter", {"C:\\evil.dll"}, {5}, 0, create);
         row("empty component", {"lib//evil.dll"}, {5}, 0, create);
@@ -251,7 +260,8 @@ private slots:
         update_server statements(*sqlca);
         recording_view view;
         message_log log;
-        QCOMPARE(run_update(statements, QStringLiteral("2.5"), server.install_dir(), server.ini_file(), view),
+        QCOMPARE(run_update(statements, QStringLiteral("2.5"), server.install_dir(),
+                            server.ini_file(), view),
                  job_result::updated);
         QVERIFY(view.file_names.isEmpty());
         QVERIFY(view.statuses.isEmpty());
@@ -276,11 +286,13 @@ private slots:
         update_server statements(*sqlca);
         recording_view view;
         message_log log;
-        QCOMPARE(run_update(statements, QStringLiteral("1.0"), server.install_dir(), server.ini_file(), view),
+        QCOMPARE(run_update(statements, QStringLiteral("1.0"), server.install_dir(),
+                            server.ini_file(), view),
                  job_result::failed);
         QCOMPARE(log.messages.size(), 1);
         QCOMPARE(log.messages[0].title, texts::title_database_error);
-        QVERIFY(log.messages[0].text.startsWith(QStringLiteral("错误号：") + QString::number(sqlca->sqldbcode) + QChar(13)));
+        QVERIFY(log.messages[0].text.startsWith(QStringLiteral("错误号：") +
+                                                QString::number(sqlca->sqldbcode) + QChar(13)));
         QVERIFY(log.messages[0].text.size() > 6);
         QVERIFY(!QFile::exists(server.ini_file()));
     }
@@ -310,11 +322,15 @@ private slots:
         QFETCH(QString, newest);
         update_server_fixture server(backend);
         NEED(server);
-        QVERIFY(server.add({{"a", "1.0", "a"}, {"a", "1.25", "a"}, {"a", "9.5", "a"}, {"b", "10", "b"},
+        QVERIFY(server.add({{"a", "1.0", "a"},
+                            {"a", "1.25", "a"},
+                            {"a", "9.5", "a"},
+                            {"b", "10", "b"},
                             {"a", "1.125", "a"}}));
         auto sqlca = server.connect();
         update_server statements(*sqlca);
-        const auto found = statements.newest_version(rt::decimal::from_text(local).value_or(rt::decimal()));
+        const auto found =
+            statements.newest_version(rt::decimal::from_text(local).value_or(rt::decimal()));
         QVERIFY(sqlca->sqlcode >= 0);
         if (newest.isEmpty()) {
             QVERIFY(!found);

@@ -13,12 +13,16 @@ namespace {
 
 QString dbparm_for(const QString& database)
 {
-    return QStringLiteral("timeout = 5,Database='") + database + QStringLiteral("',Provider='SQLNCLI10'");
+    return QStringLiteral("timeout = 5,Database='") + database +
+           QStringLiteral("',Provider='SQLNCLI10'");
 }
 
 } // namespace
 
-bool postgresql_available() { return find_pg_server().has_value(); }
+bool postgresql_available()
+{
+    return find_pg_server().has_value();
+}
 
 update_server_fixture::update_server_fixture(const QString& backend)
 {
@@ -31,8 +35,9 @@ update_server_fixture::update_server_fixture(const QString& backend)
         const QString file = QDir(server_dir_.path()).filePath(QStringLiteral("server.db"));
         QFile(file).open(QIODevice::WriteOnly); // an empty file is an empty database
         servername_ = QStringLiteral("sqlite:") + file;
-        create_table = QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
-                                      "filedata blob, primary key (filename, ver))");
+        create_table =
+            QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
+                           "filedata blob, primary key (filename, ver))");
     } else {
         const auto pg = find_pg_server(&error_);
         if (!pg)
@@ -50,8 +55,9 @@ update_server_fixture::update_server_fixture(const QString& backend)
             error_ = admin.sqlerrtext;
             return;
         }
-        create_table = QStringLiteral("create table t_file (filename text not null, ver numeric(12,3) not null, "
-                                      "filedata oid, primary key (filename, ver))");
+        create_table = QStringLiteral(
+            "create table t_file (filename text not null, ver numeric(12,3) not null, "
+            "filedata oid, primary key (filename, ver))");
     }
     auto sqlca = connect();
     if (!sqlca || sqlca->execute(create_table) < 0 || sqlca->commit() < 0)
@@ -88,7 +94,8 @@ std::unique_ptr<rt::transaction> update_server_fixture::connect() const
     sqlca->autocommit = false;
     sqlca->dbparm = dbparm_for(database_);
     if (sqlca->connect() < 0) {
-        qWarning("cannot connect to %s: %s", qPrintable(servername_), qPrintable(sqlca->sqlerrtext));
+        qWarning("cannot connect to %s: %s", qPrintable(servername_),
+                 qPrintable(sqlca->sqlerrtext));
         return nullptr;
     }
     return sqlca;
@@ -101,13 +108,16 @@ bool update_server_fixture::add(const QList<server_file>& files)
         return false;
     for (const server_file& f : files) {
         if (f.contents.isNull()) {
-            if (sqlca->execute(QStringLiteral("insert into t_file (filename, ver, filedata) values (?, ?, null)"),
-                               {f.name, f.ver}) < 0)
+            if (sqlca->execute(
+                    QStringLiteral(
+                        "insert into t_file (filename, ver, filedata) values (?, ?, null)"),
+                    {f.name, f.ver}) < 0)
                 return false;
             continue;
         }
-        auto writer = sqlca->insert_blob(QStringLiteral("t_file"), {QStringLiteral("filename"), QStringLiteral("ver")},
-                                         {f.name, f.ver}, QStringLiteral("filedata"), f.contents.size());
+        auto writer = sqlca->insert_blob(
+            QStringLiteral("t_file"), {QStringLiteral("filename"), QStringLiteral("ver")},
+            {f.name, f.ver}, QStringLiteral("filedata"), f.contents.size());
         if (!writer) {
             qWarning("cannot store %s: %s", qPrintable(f.name), qPrintable(sqlca->sqlerrtext));
             return false;

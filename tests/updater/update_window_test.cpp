@@ -26,11 +26,15 @@ void screenshot(QWidget& w, const char* state)
 {
     const QString dir = qEnvironmentVariable("QORV_TEST_DATA", QDir::tempPath());
     QDir().mkpath(dir);
-    const QString file = QDir(dir).filePath(QStringLiteral("w_update-%1.png").arg(QLatin1String(state)));
+    const QString file =
+        QDir(dir).filePath(QStringLiteral("w_update-%1.png").arg(QLatin1String(state)));
     QVERIFY(w.grab().save(file));
 }
 
-QColor win32_colour(quint32 bgr) { return QColor(bgr & 0xff, (bgr >> 8) & 0xff, (bgr >> 16) & 0xff); }
+QColor win32_colour(quint32 bgr)
+{
+    return QColor(bgr & 0xff, (bgr >> 8) & 0xff, (bgr >> 16) & 0xff);
+}
 
 struct window_setup {
     update_server_fixture server{QStringLiteral("sqlite")};
@@ -44,13 +48,17 @@ struct window_setup {
         if (!sqlca)
             return false;
         statements = std::make_unique<update_server>(*sqlca);
-        window = std::make_unique<update_window>(*statements, server.install_dir(), server.ini_file());
+        window =
+            std::make_unique<update_window>(*statements, server.install_dir(), server.ini_file());
         if (!window->check_versions(k5))
             return false;
         window->show();
         return QTest::qWaitForWindowExposed(window.get());
     }
-    template <typename T> T* child(const char* name) { return window->findChild<T*>(QLatin1String(name)); }
+    template <typename T> T* child(const char* name)
+    {
+        return window->findChild<T*>(QLatin1String(name));
+    }
 };
 
 } // namespace
@@ -69,16 +77,24 @@ private slots:
         QTest::addColumn<bool>("visible");
         QTest::addColumn<QString>("text");
 
-        QTest::newRow("st_1") << "st_1" << QRect(224, 40, 457, 76) << 12 << false << -1 << true << texts::my_version;
-        QTest::newRow("st_6") << "st_6" << QRect(645, 40, 306, 76) << 12 << true << 0x00FF0000 << true << "1.1";
-        QTest::newRow("st_2") << "st_2" << QRect(1042, 40, 457, 76) << 12 << false << -1 << true << texts::newest_version;
-        QTest::newRow("st_5") << "st_5" << QRect(1463, 40, 288, 76) << 12 << true << 0x000000FF << true << "1.3";
+        QTest::newRow("st_1") << "st_1" << QRect(224, 40, 457, 76) << 12 << false << -1 << true
+                              << texts::my_version;
+        QTest::newRow("st_6") << "st_6" << QRect(645, 40, 306, 76) << 12 << true << 0x00FF0000
+                              << true << "1.1";
+        QTest::newRow("st_2") << "st_2" << QRect(1042, 40, 457, 76) << 12 << false << -1 << true
+                              << texts::newest_version;
+        QTest::newRow("st_5") << "st_5" << QRect(1463, 40, 288, 76) << 12 << true << 0x000000FF
+                              << true << "1.3";
         QTest::newRow("st_3") << "st_3" << QRect(27, 156, 1431, 76) << 12 << false << -1 << false
                               << QStringLiteral("共有 6 个文件需要更新，正在更新第 1 个：");
-        QTest::newRow("st_4") << "st_4" << QRect(1417, 156, 576, 76) << 12 << false << 0x000000FF << false << "qorv.exe";
-        QTest::newRow("st_7") << "st_7" << QRect(18, 364, 1970, 76) << 9 << false << -1 << false << texts::preparing;
-        QTest::newRow("cb_1") << "cb_1" << QRect(654, 256, 695, 132) << 12 << false << -1 << true << texts::start_update;
-        QTest::newRow("jd_1") << "jd_1" << QRect(59, 256, 1888, 68) << 0 << false << -1 << false << QString();
+        QTest::newRow("st_4") << "st_4" << QRect(1417, 156, 576, 76) << 12 << false << 0x000000FF
+                              << false << "qorv.exe";
+        QTest::newRow("st_7") << "st_7" << QRect(18, 364, 1970, 76) << 9 << false << -1 << false
+                              << texts::preparing;
+        QTest::newRow("cb_1") << "cb_1" << QRect(654, 256, 695, 132) << 12 << false << -1 << true
+                              << texts::start_update;
+        QTest::newRow("jd_1") << "jd_1" << QRect(59, 256, 1888, 68) << 0 << false << -1 << false
+                              << QString();
     }
 
     void controls_are_laid_out_in_layout_units()
@@ -96,7 +112,8 @@ private slots:
         QVERIFY(s.open(QStringLiteral("1.1")));
         QWidget* w = s.window->findChild<QWidget*>(name);
         QVERIFY(w);
-        QCOMPARE(w->geometry(), rt::units_to_pixels(units.x(), units.y(), units.width(), units.height()));
+        QCOMPARE(w->geometry(),
+                 rt::units_to_pixels(units.x(), units.y(), units.width(), units.height()));
         QCOMPARE(w->isVisible(), visible);
         if (points) {
             QCOMPARE(w->font().pointSize(), points);
@@ -151,7 +168,8 @@ private slots:
     void pressing_the_button_updates_and_offers_the_same_version_again()
     {
         window_setup s;
-        QVERIFY(s.server.add({{"a.dll", "1.2", QByteArray(70000, 'a')}, {"b.dll", "1.3", QByteArray(100000, 'b')},
+        QVERIFY(s.server.add({{"a.dll", "1.2", QByteArray(70000, 'a')},
+                              {"b.dll", "1.3", QByteArray(100000, 'b')},
                               {"c.dll", "1.3", QByteArray(5, 'c')}}));
         QVERIFY(rt::set_profile_string(s.server.ini_file(), "qorv", "ver", "1.1") == 1);
         QVERIFY(s.open(QStringLiteral("1.1")));
@@ -200,7 +218,8 @@ private slots:
     void closing_the_window_during_the_update_stops_it_cleanly()
     {
         window_setup s;
-        QVERIFY(s.server.add({{"a.dll", "2", QByteArray(500000, 'a')}, {"b.dll", "2", QByteArray(10, 'b')}}));
+        QVERIFY(s.server.add(
+            {{"a.dll", "2", QByteArray(500000, 'a')}, {"b.dll", "2", QByteArray(10, 'b')}}));
         QVERIFY(s.open(QStringLiteral("1")));
         message_log log;
         QTimer::singleShot(0, s.window.get(), &QWidget::close);

@@ -225,12 +225,14 @@ private slots:
     {
         QTest::addColumn<QString>("alphabet"); // characters the random texts are made of
         QTest::addColumn<int>("length");
-        const QString all = u8("aZ09 ~\u00e9\u00ff\u0100\u0800\u4e2d\u6587\uffff") + QString::fromUcs4(U"\U0001F600\U00010000");
+        const QString all = u8("aZ09 ~\u00e9\u00ff\u0100\u0800\u4e2d\u6587\uffff") +
+                            QString::fromUcs4(U"\U0001F600\U00010000");
         QTest::newRow("ASCII") << u8("abcXYZ019 ~") << 51;
         QTest::newRow("odd byte count") << u8("abc") << 51;
         QTest::newRow("two-byte characters") << u8("\u00e9\u00ff\u0100\u07ff") << 200;
         QTest::newRow("CJK and ASCII") << u8("\u4e2d\u6587ab") << 1000;
-        QTest::newRow("characters beyond the BMP") << QString::fromUcs4(U"\U0001F600a\U00010000") << 300;
+        QTest::newRow("characters beyond the BMP")
+            << QString::fromUcs4(U"\U0001F600a\U00010000") << 300;
         QTest::newRow("everything") << all << 5000;
         QTest::newRow("NUL ends the digits") << all + QChar(0) + QChar(0) << 400;
         QTest::newRow("lone surrogates") << all + QChar(0xd800) + QChar(0xdc00) << 400;
@@ -246,16 +248,19 @@ private slots:
             while (text.size() < length) {
                 const int k = int(random.bounded(alphabet.size()));
                 // Pick a whole surrogate pair where the alphabet has one.
-                if (alphabet[k].isHighSurrogate() && k + 1 < alphabet.size() && alphabet[k + 1].isLowSurrogate())
+                if (alphabet[k].isHighSurrogate() && k + 1 < alphabet.size() &&
+                    alphabet[k + 1].isLowSurrogate())
                     text += alphabet.mid(k, 2);
-                else if (!alphabet[k].isLowSurrogate() || (k > 0 && !alphabet[k - 1].isHighSurrogate()))
+                else if (!alphabet[k].isLowSurrogate() ||
+                         (k > 0 && !alphabet[k - 1].isHighSurrogate()))
                     text += alphabet[k];
             }
             // The units of the UTF-8 bytes, written out directly.
             const QByteArray bytes = text.toUtf8();
             QString expected;
             for (qsizetype i = 0; i < bytes.size(); i += 2) {
-                const unsigned hi = quint8(bytes[i]), lo = i + 1 < bytes.size() ? quint8(bytes[i + 1]) : 0u;
+                const unsigned hi = quint8(bytes[i]),
+                               lo = i + 1 < bytes.size() ? quint8(bytes[i + 1]) : 0u;
                 const unsigned v = (hi << 8) | lo;
                 if (v == 0)
                     break;

@@ -304,8 +304,10 @@ private slots:
         QTest::newRow("appended separator overlaps the end") << "a,"
                                                              << ",," << 0 << QStringList{"a"};
         QTest::newRow("appended separator overlaps the end after pieces")
-            << "a;;b;" << ";;" << 0 << QStringList{"a", "b"};
-        QTest::newRow("limit reached before the end") << "a;b;c" << ";" << 2 << QStringList{"a", "b"};
+            << "a;;b;"
+            << ";;" << 0 << QStringList{"a", "b"};
+        QTest::newRow("limit reached before the end") << "a;b;c"
+                                                      << ";" << 2 << QStringList{"a", "b"};
         QTest::newRow("no separator") << "abc"
                                       << "," << 0 << QStringList{"abc"};
         QTest::newRow("empty separator gives the whole text") << "a,b"
