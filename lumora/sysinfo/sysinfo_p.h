@@ -1,9 +1,7 @@
 #pragma once
 
-// Internals of the system probes. Exported only so that the tests and fuzz targets can reach
-// them; not installed.
-
-#include <lumora/lumora_export.h>
+// Internals of the system probes. The tests reach them through the object library and the fuzz
+// targets compile them in; not installed.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -18,34 +16,33 @@ namespace lumora::detail {
 /// For a library the process has loaded (matched by name or path as dlopen() matches it):
 /// whether the library itself defines the exported symbol `function`. Empty when no such
 /// library is loaded; loads nothing.
-LUMORA_EXPORT std::optional<bool> loaded_library_exports(const QByteArray& library,
-                                                         const QByteArray& function);
+std::optional<bool> loaded_library_exports(const QByteArray& library, const QByteArray& function);
 
 /// Whether an ELF shared object for this process's machine and word size starts `header`.
-LUMORA_EXPORT bool elf_compatible(QByteArrayView header);
+bool elf_compatible(QByteArrayView header);
 
 /// Whether the ELF image `image` (a whole file) exports `function` in its dynamic symbol table
 /// as the dynamic loader would resolve it by name: defined, global or weak, visible, not of a
 /// hidden version, not thread-local. Empty when `image` is no compatible ELF shared object.
-LUMORA_EXPORT std::optional<bool> elf_exports(QByteArrayView image, QByteArrayView function);
+std::optional<bool> elf_exports(QByteArrayView image, QByteArrayView function);
 
 /// The paths the loader's cache file (the contents of /etc/ld.so.cache) lists for the library
 /// name `library`, in the cache's order. Empty for a malformed cache.
-LUMORA_EXPORT QStringList ld_cache_paths(QByteArrayView cache, QByteArrayView library);
+QStringList ld_cache_paths(QByteArrayView cache, QByteArrayView library);
 
 /// The directories searched before the cache: LD_LIBRARY_PATH, split at ":" and ";" (an empty
 /// element is the current directory).
-LUMORA_EXPORT QStringList library_path_directories(QByteArrayView ld_library_path);
+QStringList library_path_directories(QByteArrayView ld_library_path);
 
 /// The file the dynamic loader would open for `library`: a name with a "/" as it is, otherwise
 /// the first compatible file in the LD_LIBRARY_PATH directories, the cache, and the system
 /// directories. Empty when there is none.
-LUMORA_EXPORT QString find_library_file(const QString& library);
+QString find_library_file(const QString& library);
 
 /// The processor architecture code for a machine name as uname() gives it.
-LUMORA_EXPORT std::int32_t native_architecture(QByteArrayView machine);
+std::int32_t native_architecture(QByteArrayView machine);
 
 /// of_infoversion64bit() for a system whose native machine is `machine`.
-LUMORA_EXPORT QString infoversion64bit(QByteArrayView machine);
+QString infoversion64bit(QByteArrayView machine);
 
 } // namespace lumora::detail

@@ -1,9 +1,8 @@
 #pragma once
 
 // Internals of the text services, shared by u_orlen_fun, u_orlen_md5 and the fuzz targets.
-// Exported only so that the tests can reach them; not installed.
+// The tests reach them through the object library; not installed.
 
-#include <lumora/lumora_export.h>
 #include <lumora/text/encoding.h>
 
 #include <rt/decimal.h>
@@ -18,23 +17,23 @@
 namespace lumora::detail {
 
 /// `value` written in base `base` (2 or more) by the base-conversion rules of u_orlen_fun::decto.
-LUMORA_EXPORT QString decto(const rt::decimal& value, std::uint16_t base);
+QString decto(const rt::decimal& value, std::uint16_t base);
 /// The same for an integer; what decto() uses whenever the value fits.
-LUMORA_EXPORT QString decto_integer(std::int64_t value, std::uint16_t base);
+QString decto_integer(std::int64_t value, std::uint16_t base);
 
 /// `text` read in base `base` by the rules of u_orlen_fun::todec.
-LUMORA_EXPORT rt::decimal todec(QStringView text, const rt::decimal& base);
+rt::decimal todec(QStringView text, const rt::decimal& base);
 /// The byte that a pair of characters gives in hexdecode: todec(pair, 16) truncated toward zero,
 /// low eight bits kept. Equal to todec() for every pair, without decimal arithmetic.
-LUMORA_EXPORT std::uint8_t hex_pair_byte(QChar high, QChar low);
+std::uint8_t hex_pair_byte(QChar high, QChar low);
 
 /// `base` raised to the integer power `exponent`; throws rt::division_by_zero for zero raised to
 /// a negative power.
-LUMORA_EXPORT rt::decimal raised(rt::decimal base, std::int64_t exponent);
+rt::decimal raised(rt::decimal base, std::int64_t exponent);
 
 /// Text to bytes in `code`, without byte-order mark; an unknown code gives no bytes.
-LUMORA_EXPORT QByteArray to_bytes(QStringView text, encoding code);
+QByteArray to_bytes(QStringView text, encoding code);
 /// Bytes in `code` to text, cut at the first U+0000; invalid sequences become U+FFFD.
-LUMORA_EXPORT QString from_bytes(QByteArrayView bytes, encoding code);
+QString from_bytes(QByteArrayView bytes, encoding code);
 
 } // namespace lumora::detail
