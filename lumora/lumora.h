@@ -2,6 +2,10 @@
 
 /// liblumora: every C++ service of the library. Include the single headers to take less.
 
+#include <lumora/controls/uo_ddlb.h>
+#include <lumora/controls/uo_dh_edit.h>
+#include <lumora/controls/uo_editmask.h>
+#include <lumora/controls/uo_tooltip.h>
 #include <lumora/host.h>
 #include <lumora/lumora_export.h>
 #include <lumora/numeric/bitops.h>

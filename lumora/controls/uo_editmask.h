@@ -1,0 +1,56 @@
+#pragma once
+
+#include <lumora/lumora_export.h>
+
+#include <QLineEdit>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+
+namespace lumora {
+
+class uo_tooltip;
+
+/// A single-line edit with an input mask (QLineEdit::setInputMask) that shows its `tag` text as a
+/// tooltip while the mouse rests on it and turns cyan while it has the input focus (white when it
+/// loses it).
+///
+/// Defaults: font "宋体" 12 pt (a face with Chinese glyphs where that one is missing), lowered
+/// border, 457 by 132 layout units. The window that holds the control assigns
+/// the shared tooltip service to `tooltip` and keeps it alive as long as the control.
+class LUMORA_EXPORT uo_editmask : public QLineEdit {
+    Q_OBJECT
+
+public:
+    explicit uo_editmask(QWidget* parent = nullptr);
+    ~uo_editmask() override;
+
+    /// 0: no tooltip; 1: normal tooltip; 2: balloon tooltip.
+    std::int16_t tooltiptype = 1;
+    /// The shared tooltip service; none until the window assigns one.
+    QPointer<uo_tooltip> tooltip;
+    /// The control's general-purpose text: its tooltip.
+    QString tag;
+
+    /// The tooltip handling of a mouse move at (`xpos`, `ypos`) layout units with the key
+    /// flags `flags`: registers the control with the service once (again only when its tag or
+    /// size changed) and relays the move. Does nothing when `tooltiptype` is 0 or no service is
+    /// assigned. Returns 0.
+    long mousemove(std::uint32_t flags, int xpos, int ypos);
+    /// Turns the background cyan, RGB(0, 255, 255).
+    void getfocus();
+    /// Turns the background white, RGB(255, 255, 255).
+    void losefocus();
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> const d;
+};
+
+} // namespace lumora
