@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+struct lxw_workbook;
+struct lxw_worksheet;
+
+namespace rt::xlsx {
+
+/// Horizontal alignment of a cell, as the spreadsheet's horizontalalignment property numbers it.
+enum class halign : std::uint8_t { general = 1, left = 2, center = 3, right = 4 };
+
+/// One cell of a worksheet.
+struct cell {
+    enum class kind : std::uint8_t { empty, number, text, boolean, formula };
+    kind type = kind::empty;
+    halign align = halign::general;
+    bool has_result = false; ///< formula: `number` holds its computed result
+    double number = 0;       ///< number, boolean (0/1) or a formula's cached result
+    QString text;            ///< text, or a formula in A1 form without the leading "="
+};
+
+/// One worksheet: rows of cells (row 1 at index 0), column widths in character units.
+struct sheet {
+    QString name;
+    std::vector<std::vector<cell>> rows;
+    std::map<int, double> widths; ///< 1-based column → width
+
+    /// The cell at (row, column), 1-based; nullptr when the sheet does not reach it.
+    const cell* at(int row, int column) const;
+    /// The cell at (row, column), created (with the rows and columns before it) when missing.
+    cell& make(int row, int column);
+    /// Number of columns of the widest row.
+    int column_count() const;
+};
+
+/// A workbook: its worksheets in order.
+struct workbook {
+    std::vector<sheet> sheets;
+};
+
+/// Reads an .xlsx file (values, formulas with their cached results, column widths, horizontal
+/// alignments). std::nullopt with a description in `error` when the file is no readable
+/// workbook.
+std::optional<workbook> read(const QString& path, QString& error);
+/// Reads a workbook from the bytes of an .xlsx file (used by the fuzz target).
+std::optional<workbook> read_bytes(const QByteArray& bytes, QString& error);
+
+/// Writes `book` to `path` as .xlsx, beside the target first and then renamed into place.
+/// Returns false with a description in `error`; an earlier file at `path` is then untouched.
+bool write(const workbook& book, const QString& path, QString& error);
+
+/// Column letters of a 1-based column number: 1 → "A", 26 → "Z", 27 → "AA", 16384 → "XFD".
+QString column_letters(int column);
+/// Reads an A1 cell address ("B7", "$AA$10"); std::nullopt unless it is a valid cell.
+std::optional<std::pair<int, int>> parse_a1(QStringView address);
+/// Width of a text in character units: full-width (CJK) characters count twice.
+int display_width(QStringView text);
+/// The text a spreadsheet shows for a number in its general format.
+QString number_text(double value);
+
+/// Largest row and column number of a worksheet.
+inline constexpr int max_rows = 1048576;
+inline constexpr int max_columns = 16384;
+/// Largest text a cell holds, in UTF-16 code units.
+inline constexpr int max_text = 32767;
+
+/// A workbook file under construction with libxlsxwriter: it is written beside the target and
+/// renamed into place by commit(); destroyed without commit() it leaves no trace.
+class writer {
+public:
+    /// Opens the temporary file (constant-memory mode: rows are written in ascending order).
+    explicit writer(const QString& path);
+    ~writer();
+    writer(const writer&) = delete;
+    writer& operator=(const writer&) = delete;
+
+    /// The workbook, or nullptr when the temporary file could not be opened.
+    lxw_workbook* book() const { return book_; }
+    /// Closes the workbook and renames it onto the target. Returns false with `error` set.
+    bool commit(QString& error);
+
+private:
+    QString path_;
+    QString temp_;
+    lxw_workbook* book_ = nullptr;
+};
+
+} // namespace rt::xlsx
