@@ -9,7 +9,11 @@
 #include <lumora/host.h>
 #include <lumora/lumora_export.h>
 #include <lumora/numeric/bitops.h>
+#include <lumora/numeric/menu.h>
+#include <lumora/numeric/n_cst_menu.h>
+#include <lumora/numeric/n_cst_tmgsingle.h>
 #include <lumora/numeric/n_cst_numerical.h>
+#include <lumora/numeric/n_tmg.h>
 #include <lumora/numeric/typeinfo.h>
 #include <lumora/sysinfo/colors.h>
 #include <lumora/sysinfo/probes.h>
