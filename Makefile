@@ -5,7 +5,7 @@ TEST_BUILD  ?= build-test
 BENCH_BUILD ?= build-bench
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench gallery clean
 
 all: build
 
@@ -24,6 +24,12 @@ test: deps
 
 demo: build
 	tools/demo.sh $(BUILD)
+
+# lumora's gallery window; without a display it runs under Xvfb and saves two screenshots.
+gallery: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target lumora_gallery
+	examples/gallery/run.sh $(BUILD)
 
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DQORV_TESTS=OFF -DQORV_BENCH=ON $(CMAKE_FLAGS)

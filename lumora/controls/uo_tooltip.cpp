@@ -125,7 +125,7 @@ QByteArray tip_text_block(const QString& tip)
 
 tooltip_window::tooltip_window(bool balloon)
     : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus),
+                           Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput),
       balloon_(balloon)
 {
     setObjectName(QStringLiteral("uo_tooltip_window"));
@@ -359,10 +359,15 @@ void tooltip_window::place(const tool& t)
         std::clamp(pos.x(), avail.left(), std::max(avail.left(), avail.right() - size.width())));
     resize(size);
     move(pos);
-    if (balloon_)
-        setMask(QRegion(balloon_path(size, stem_up_).toFillPolygon().toPolygon()));
-    else
+    if (balloon_) {
+        // The window's shape takes in the outline's antialiased edge as well.
+        QPainterPathStroker edge;
+        edge.setWidth(3);
+        const QPainterPath path = balloon_path(size, stem_up_);
+        setMask(QRegion(edge.createStroke(path).united(path).toFillPolygon().toPolygon()));
+    } else {
         clearMask();
+    }
     update();
 }
 
@@ -384,7 +389,6 @@ void tooltip_window::paintEvent(QPaintEvent*)
     }
     p.setRenderHint(QPainter::Antialiasing);
     const QPainterPath path = balloon_path(size(), stem_up_);
-    p.fillRect(rect(), border);
     QLinearGradient fill(0, 0, 0, height());
     fill.setColorAt(0, Qt::white);
     fill.setColorAt(1, QColor(0xe4, 0xe5, 0xf0));
@@ -407,6 +411,9 @@ bool tooltip_window::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonPress:
     case QEvent::Wheel:
     case QEvent::KeyPress:
+        // The pointer passing onto the tip itself does not leave the tool.
+        if (event->type() == QEvent::Leave && isVisible() && geometry().contains(QCursor::pos()))
+            break;
         if (const tool* t = find_uid(shown_ ? shown_uid_ : pending_uid_); t && t->widget == watched)
             pop(event->type() != QEvent::Leave && event->type() != QEvent::Hide);
         if (event->type() == QEvent::Leave) {

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSortFilterProxyModel;
+class QStandardItemModel;
+class QTableView;
+
+namespace lumora {
+class uo_ddlb;
+class uo_dh_edit;
+class uo_editmask;
+class uo_tooltip;
+} // namespace lumora
+
+/// The gallery's one window, built as a host application of lumora builds its windows: a menu
+/// bar with micro-help, a status bar, the three tooltip-aware inputs sharing one tooltip
+/// service, a grid of candidates with its exports, an MD5 box and a panel of encoders and base
+/// conversion.
+class w_gallery : public QMainWindow {
+    Q_OBJECT
+
+public:
+    /// The window with `candidates` sample candidates in its grid.
+    explicit w_gallery(int candidates = 300);
+    ~w_gallery() override;
+
+    /// Tooltips of the three inputs: 0 none, 1 normal, 2 balloon. The tooltip window's style is
+    /// fixed when it is created, so a change of style starts a new service.
+    void set_tip_style(int tooltiptype);
+
+    lumora::uo_dh_edit* name_edit() const { return name_; }
+    lumora::uo_ddlb* subject_box() const { return subject_; }
+    lumora::uo_editmask* date_edit() const { return date_; }
+    lumora::uo_tooltip* tooltip_service() const { return tips_.get(); }
+    /// Rows shown in the grid now (after the filter of the inputs).
+    int shown_rows() const;
+
+private:
+    QWidget* make_inputs();
+    QWidget* make_grid(int candidates);
+    QWidget* make_exports();
+    QWidget* make_md5();
+    QWidget* make_encoders();
+    void make_menu();
+    void make_status_bar();
+    void filter();
+    void choose_md5_file();
+
+    std::unique_ptr<lumora::uo_tooltip> tips_;
+    lumora::uo_dh_edit* name_ = nullptr;
+    lumora::uo_ddlb* subject_ = nullptr;
+    lumora::uo_editmask* date_ = nullptr;
+    QComboBox* tip_style_ = nullptr;
+    QStandardItemModel* model_ = nullptr;
+    QSortFilterProxyModel* proxy_ = nullptr;
+    QTableView* grid_ = nullptr;
+    QLineEdit* md5_file_ = nullptr;
+    QLabel* md5_result_ = nullptr;
+    QLabel* count_label_ = nullptr;
+    QLabel* clock_label_ = nullptr;
+};
