@@ -2,6 +2,7 @@
 
 /// liblumora: every C++ service of the library. Include the single headers to take less.
 
+#include <lumora/controls/u_statusbar.h>
 #include <lumora/controls/uo_ddlb.h>
 #include <lumora/controls/uo_dh_edit.h>
 #include <lumora/controls/uo_editmask.h>
@@ -11,8 +12,8 @@
 #include <lumora/numeric/bitops.h>
 #include <lumora/numeric/menu.h>
 #include <lumora/numeric/n_cst_menu.h>
-#include <lumora/numeric/n_cst_tmgsingle.h>
 #include <lumora/numeric/n_cst_numerical.h>
+#include <lumora/numeric/n_cst_tmgsingle.h>
 #include <lumora/numeric/n_tmg.h>
 #include <lumora/numeric/typeinfo.h>
 #include <lumora/sysinfo/colors.h>

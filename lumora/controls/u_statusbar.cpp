@@ -1,0 +1,715 @@
+#include "u_statusbar.h"
+
+#include <lumora/numeric/menu.h>
+#include <lumora/numeric/n_cst_menu.h>
+#include <lumora/numeric/n_cst_numerical.h>
+#include <lumora/numeric/n_cst_tmgsingle.h>
+#include <lumora/numeric/n_tmg.h>
+
+#include <lumora_credits_p.h>
+
+#include <rt/codepage.h>
+#include <rt/handles.h>
+#include <rt/menus.h>
+#include <rt/units.h>
+#include <rt/window_messages.h>
+
+#include <QHelpEvent>
+#include <QLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QSizeGrip>
+#include <QToolTip>
+#include <qdrawutil.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace lumora {
+
+namespace {
+
+constexpr std::int32_t horizontal_border = 0;
+constexpr std::int32_t vertical_border = 2;
+constexpr std::int32_t separator_width = 2;
+constexpr int icon_side = 16;
+const char* const menu_property = "lumora_menu";
+
+// Key-state flags of mouse events.
+std::uint32_t key_flags(const QMouseEvent* event)
+{
+    std::uint32_t flags = 0;
+    if (event->buttons() & Qt::LeftButton)
+        flags |= 0x1;
+    if (event->buttons() & Qt::RightButton)
+        flags |= 0x2;
+    if (event->modifiers() & Qt::ShiftModifier)
+        flags |= 0x4;
+    if (event->modifiers() & Qt::ControlModifier)
+        flags |= 0x8;
+    if (event->buttons() & Qt::MiddleButton)
+        flags |= 0x10;
+    return flags;
+}
+
+QString from_message_text(rt::lparam l)
+{
+    const char* text = rt::lparam_to<const char>(l);
+    return text == nullptr ? QString() : rt::from_ansi(QByteArrayView(text, std::strlen(text)));
+}
+
+// At most `limit` bytes in the ANSI code page, cut after a whole character.
+QString cut_to_bytes(const QString& text, qsizetype limit)
+{
+    if (text.size() * 2 <= limit || rt::to_ansi(text).size() <= limit)
+        return text;
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const qsizetype size = rt::to_ansi(QStringView(text).mid(i, n)).size();
+        if (bytes + size > limit)
+            break;
+        bytes += size;
+        i += n;
+    }
+    return text.left(i);
+}
+
+QColor color_of(rt::colorref c)
+{
+    return QColor(static_cast<int>(c & 0xff), static_cast<int>((c >> 8) & 0xff),
+                  static_cast<int>((c >> 16) & 0xff));
+}
+
+} // namespace
+
+struct u_statusbar::Private : rt::message_target {
+    // One part (pane) as the control keeps it.
+    struct part {
+        std::int32_t edge = -1;
+        QString text;
+        std::uint16_t type = 0;
+        quintptr data = 0; // owner-drawn parts: the value given instead of a text
+        rt::handle icon = 0;
+        QString tip;
+    };
+
+    u_statusbar* q;
+    rt::handle hwnd = 0;
+    std::vector<part> parts{part{}};
+    part simple_part;
+    bool simple = false;
+    rt::colorref background = rt::color_default;
+    int min_height = 0;
+    bool placing = false;
+
+    QPointer<QWidget> watched_parent;
+    QPointer<QWidget> window;
+    QMetaObject::Connection menu_connection;
+    QSizeGrip* grip = nullptr;
+    n_tmg* timer = nullptr;
+    bool use_timer = false;
+    rt::decimal refresh_interval{1};
+    // The texts of owner-drawn parts set through of_settext, whose address the part holds.
+    std::map<int, QByteArray> owner_texts;
+
+    explicit Private(u_statusbar* owner) : q(owner) {}
+
+    // The part a message addresses: the simple part for sb_simpleid, null when none.
+    part* part_at(rt::wparam index)
+    {
+        if (index == static_cast<rt::wparam>(sb_simpleid))
+            return &simple_part;
+        return index < parts.size() ? &parts[index] : nullptr;
+    }
+
+    int bar_height() const
+    {
+        const int content = std::max(q->fontMetrics().height(), icon_side) + 4;
+        return std::max(content, min_height) + 2 * vertical_border;
+    }
+
+    rt::rect32 part_rect(std::size_t index) const
+    {
+        const std::int32_t width = q->width();
+        rt::rect32 r{horizontal_border, vertical_border, width, q->height()};
+        if (simple)
+            return r;
+        std::int32_t left = horizontal_border;
+        for (std::size_t i = 0; i <= index && i < parts.size(); ++i) {
+            r.left = left;
+            r.right = parts[i].edge == -1 ? width : parts[i].edge;
+            // Edges given out of order make empty parts, not reversed ones.
+            r.right = std::max(r.right, r.left);
+            left = r.right;
+        }
+        return r;
+    }
+
+    rt::lresult window_proc(std::uint32_t message, rt::wparam w, rt::lparam l) override
+    {
+        switch (message) {
+        case sb_settext: {
+            part* p = part_at(w & 0xff);
+            if (p == nullptr)
+                return 0;
+            p->type = static_cast<std::uint16_t>(w & 0xff00);
+            if (p->type & sbt_ownerdraw) {
+                p->data = static_cast<quintptr>(l);
+                p->text.clear();
+            } else {
+                p->data = 0;
+                p->text = cut_to_bytes(from_message_text(l), max_text_bytes);
+            }
+            q->update();
+            return 1;
+        }
+        case sb_gettext:
+        case sb_gettextlength: {
+            const part* p = part_at(w);
+            if (p == nullptr)
+                return 0;
+            const QByteArray text = rt::to_ansi(p->text);
+            if (message == sb_gettext && l != 0) {
+                char* buffer = rt::lparam_to<char>(l);
+                std::memcpy(buffer, text.constData(), static_cast<std::size_t>(text.size()));
+                buffer[text.size()] = '\0';
+            }
+            if (message == sb_gettext && (p->type & sbt_ownerdraw))
+                return static_cast<rt::lresult>(p->data);
+            return rt::make_long(static_cast<std::uint16_t>(text.size()), p->type);
+        }
+        case sb_setparts: {
+            const auto* edges = rt::lparam_to<const std::int32_t>(l);
+            if (w == 0 || w > static_cast<rt::wparam>(max_parts) || edges == nullptr)
+                return 0;
+            parts.resize(w);
+            for (std::size_t i = 0; i < w; ++i)
+                parts[i].edge = edges[i];
+            q->update();
+            return 1;
+        }
+        case sb_getparts: {
+            auto* edges = rt::lparam_to<std::int32_t>(l);
+            if (edges != nullptr)
+                for (std::size_t i = 0; i < std::min<std::size_t>(w, parts.size()); ++i)
+                    edges[i] = parts[i].edge;
+            return static_cast<rt::lresult>(parts.size());
+        }
+        case sb_getborders: {
+            auto* widths = rt::lparam_to<std::int32_t>(l);
+            if (widths == nullptr)
+                return 0;
+            widths[0] = horizontal_border;
+            widths[1] = vertical_border;
+            widths[2] = separator_width;
+            return 1;
+        }
+        case sb_setminheight:
+            min_height = static_cast<int>(std::min<rt::wparam>(w, 1000));
+            return 0; // takes effect at the next layout (ue_refresh)
+        case sb_simple:
+            simple = w != 0;
+            q->update();
+            return 1;
+        case sb_issimple:
+            return simple ? 1 : 0;
+        case sb_getrect: {
+            auto* r = rt::lparam_to<rt::rect32>(l);
+            if (r == nullptr || w >= parts.size())
+                return 0;
+            *r = part_rect(w);
+            return 1;
+        }
+        case sb_seticon:
+        case sb_geticon: {
+            // -1 addresses the simple mode's part.
+            part* p = static_cast<std::int32_t>(w) == -1 ? &simple_part
+                      : w < parts.size()                 ? &parts[w]
+                                                         : nullptr;
+            if (p == nullptr)
+                return 0;
+            if (message == sb_geticon)
+                return static_cast<rt::lresult>(p->icon);
+            p->icon = static_cast<rt::handle>(l);
+            q->update();
+            return 1;
+        }
+        case sb_settiptext:
+            if (part* p = w < parts.size() ? &parts[w] : nullptr) {
+                p->tip = from_message_text(l);
+                return 1;
+            }
+            return 0;
+        case sb_gettiptext: {
+            const std::size_t index = rt::low_word(w);
+            const std::size_t size = rt::high_word(w);
+            char* buffer = rt::lparam_to<char>(l);
+            if (index >= parts.size() || buffer == nullptr || size == 0)
+                return 0;
+            const QByteArray tip = rt::to_ansi(cut_to_bytes(parts[index].tip, size - 1));
+            std::memcpy(buffer, tip.constData(), static_cast<std::size_t>(tip.size()));
+            buffer[tip.size()] = '\0';
+            return 0;
+        }
+        case sb_setbkcolor: {
+            const rt::colorref previous = background;
+            background = static_cast<rt::colorref>(l);
+            q->update();
+            return static_cast<rt::lresult>(previous);
+        }
+        default:
+            return 0;
+        }
+    }
+
+    rt::lresult send(std::uint32_t message, rt::wparam w, rt::lparam l) const
+    {
+        return rt::send_message(hwnd, message, w, l);
+    }
+
+    bool in_layout() const
+    {
+        const QWidget* parent = q->parentWidget();
+        return parent != nullptr && parent->layout() != nullptr &&
+               parent->layout()->indexOf(q) >= 0;
+    }
+
+    // Along the bottom edge of the parent, its full width, at the bar's own height.
+    void place()
+    {
+        QWidget* parent = q->parentWidget();
+        if (placing || parent == nullptr || q->isWindow() || in_layout())
+            return;
+        const int h = bar_height();
+        const QRect wanted(0, parent->height() - h, parent->width(), h);
+        if (q->geometry() != wanted) {
+            placing = true;
+            q->setGeometry(wanted);
+            placing = false;
+        }
+    }
+
+    void place_grip()
+    {
+        const QSize size = grip->sizeHint();
+        grip->setGeometry(q->width() - size.width(), q->height() - size.height(), size.width(),
+                          size.height());
+    }
+
+    void attach()
+    {
+        if (watched_parent)
+            watched_parent->removeEventFilter(q);
+        if (window)
+            window->removeEventFilter(q);
+        watched_parent = q->parentWidget();
+        window = watched_parent ? watched_parent->window() : nullptr;
+        if (watched_parent)
+            watched_parent->installEventFilter(q);
+        if (window && window != watched_parent)
+            window->installEventFilter(q);
+        connect_menu();
+        place();
+    }
+
+    // Menu highlighting reaches ue_menuselect from the menu shown in the window.
+    void connect_menu()
+    {
+        QObject::disconnect(menu_connection);
+        if (menu* root = menu::window_menu(window))
+            menu_connection = QObject::connect(
+                root, &menu::menuselect, q,
+                [this](std::uint16_t item, std::uint16_t flags, std::uint32_t hmenu) {
+                    q->ue_menuselect(item, flags, static_cast<std::int32_t>(hmenu));
+                });
+    }
+
+    void draw_part(QPainter& painter, const rt::rect32& r, const part& p, int index,
+                   bool last) const
+    {
+        QRect frame(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        if (!last)
+            frame.setRight(frame.right() - separator_width);
+        // The size grip takes the corner; the part's frame stops short of it.
+        if (grip->isVisible() && frame.right() >= grip->x())
+            frame.setRight(grip->x() - 1);
+        if (frame.width() <= 0 || frame.height() <= 0)
+            return;
+        const QPalette& palette = q->palette();
+        if (p.type & sbt_popout)
+            qDrawShadePanel(&painter, frame, palette, false, 1);
+        else if (!(p.type & sbt_noborders))
+            qDrawShadePanel(&painter, frame, palette, true, 1);
+        QRect content = frame.adjusted(3, 1, -3, -1);
+        if (p.type & sbt_ownerdraw) {
+            emit q->drawitem(static_cast<std::int16_t>(index), &painter, content, p.data);
+            return;
+        }
+        const QIcon icon = rt::icon_from_handle(p.icon);
+        if (!icon.isNull()) {
+            const QRect place(content.left(), content.top() + (content.height() - icon_side) / 2,
+                              icon_side, icon_side);
+            icon.paint(&painter, place);
+            content.setLeft(place.right() + 4);
+        }
+        if (p.text.isEmpty() || content.width() <= 0)
+            return;
+        painter.setPen(palette.color(QPalette::WindowText));
+        const QStringList pieces = (p.type & sbt_notabparsing)
+                                       ? QStringList{p.text}
+                                       : p.text.split(QLatin1Char('\t')).mid(0, 3);
+        const Qt::Alignment alignments[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight};
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            QTextOption option(alignments[i] | Qt::AlignVCenter);
+            option.setWrapMode(QTextOption::NoWrap);
+            if (p.type & sbt_rtlreading)
+                option.setTextDirection(Qt::RightToLeft);
+            const QString shown =
+                q->fontMetrics().elidedText(pieces.at(i), Qt::ElideRight, content.width());
+            painter.drawText(content, shown, option);
+        }
+    }
+};
+
+u_statusbar::u_statusbar(QWidget* parent, bool ab_usetimer)
+    : QWidget(parent), d(std::make_unique<Private>(this))
+{
+    setObjectName(QStringLiteral("u_statusbar"));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAutoFillBackground(false);
+    d->grip = new QSizeGrip(this);
+    d->grip->setObjectName(QStringLiteral("size_grip"));
+    resize(rt::units_to_pixels_x(1175), rt::units_to_pixels_y(84));
+
+    d->hwnd = rt::register_window(this, d.get());
+    of_setbackgroundcolor(clr_default);
+    d->attach();
+    d->use_timer = ab_usetimer;
+    if (ab_usetimer) {
+        d->timer = new n_tmg(this);
+        d->timer->of_setsingle(true);
+        if (n_cst_tmgsingle* single = d->timer->inv_single())
+            single->of_register(this, QStringLiteral("ue_timer"), 1.0f);
+    }
+}
+
+u_statusbar::~u_statusbar()
+{
+    // No message may reach the window procedure once its state starts to go.
+    rt::unregister_handle(d->hwnd);
+    QObject::disconnect(d->menu_connection);
+}
+
+std::int32_t u_statusbar::il_hstatusbar() const
+{
+    return static_cast<std::int32_t>(d->hwnd);
+}
+
+QWidget* u_statusbar::iw_parent() const
+{
+    return d->window.data();
+}
+
+bool u_statusbar::ib_usetimer() const
+{
+    return d->use_timer;
+}
+
+n_tmg* u_statusbar::inv_timer() const
+{
+    return d->timer;
+}
+
+QString u_statusbar::credits_line()
+{
+    return QStringLiteral(LUMORA_CREDITS_LINE);
+}
+
+bool u_statusbar::of_settext(std::int16_t ai_part, std::int16_t ai_style, const QString& as_text)
+{
+    // Part and style travel together in one parameter, as their sum.
+    const auto w = static_cast<rt::wparam>(static_cast<std::int32_t>(ai_part) + ai_style);
+    QByteArray text = rt::to_ansi(as_text);
+    if (ai_style & sbt_ownerdraw) {
+        // The part keeps the address of its text; keep the text while the part shows it.
+        QByteArray& kept = d->owner_texts[ai_part];
+        kept = text;
+        return d->send(sb_settext, w, rt::lparam_from(kept.constData())) != 0;
+    }
+    d->owner_texts.erase(ai_part);
+    return d->send(sb_settext, w, rt::lparam_from(text.constData())) != 0;
+}
+
+bool u_statusbar::of_settext(std::int16_t ai_part, const QString& as_text)
+{
+    return of_settext(ai_part, 0, as_text);
+}
+
+QString u_statusbar::of_gettext(std::int16_t ai_part)
+{
+    // Sized with the text's length first, so a text longer than the 255 blanks comes back
+    // whole.
+    const std::uint16_t length = rt::low_word(static_cast<std::uintptr_t>(
+        d->send(sb_gettextlength, static_cast<rt::wparam>(ai_part), 0)));
+    QByteArray buffer(std::max<qsizetype>(255, length) + 1, ' ');
+    buffer[buffer.size() - 1] = '\0';
+    d->send(sb_gettext, static_cast<rt::wparam>(ai_part), rt::lparam_from(buffer.data()));
+    return rt::from_ansi(QByteArrayView(buffer.constData(), std::strlen(buffer.constData())));
+}
+
+std::int16_t u_statusbar::of_gettextlength(std::int32_t al_part)
+{
+    const auto reply =
+        static_cast<std::uintptr_t>(d->send(sb_gettextlength, static_cast<rt::wparam>(al_part), 0));
+    return static_cast<std::int16_t>(rt::low_word(reply));
+}
+
+bool u_statusbar::of_setparts(const std::vector<std::int32_t>& al_parts)
+{
+    if (al_parts.empty())
+        return false;
+    return d->send(sb_setparts, al_parts.size(), rt::lparam_from(al_parts.data())) != 0;
+}
+
+std::int32_t u_statusbar::of_getparts(std::vector<std::int32_t>& al_parts)
+{
+    std::vector<std::int32_t> buffer(128, 0);
+    auto count = static_cast<std::int32_t>(
+        d->send(sb_getparts, buffer.size(), rt::lparam_from(buffer.data())));
+    if (count > static_cast<std::int32_t>(buffer.size())) {
+        // More parts than the first reading holds: read again into a buffer of the full count.
+        buffer.assign(static_cast<std::size_t>(count), 0);
+        count = static_cast<std::int32_t>(
+            d->send(sb_getparts, buffer.size(), rt::lparam_from(buffer.data())));
+        count = std::min(count, static_cast<std::int32_t>(buffer.size()));
+    }
+    if (count >= 1) {
+        if (al_parts.size() < static_cast<std::size_t>(count))
+            al_parts.resize(static_cast<std::size_t>(count));
+        std::copy_n(buffer.begin(), count, al_parts.begin());
+    }
+    return count;
+}
+
+bool u_statusbar::of_getborders(std::int32_t& al_horizontalwidth, std::int32_t& al_verticalwidth,
+                                std::int32_t& al_seperatorwidth)
+{
+    std::int32_t widths[3] = {0, 0, 0};
+    if (d->send(sb_getborders, 0, rt::lparam_from(widths)) == 0)
+        return false;
+    al_horizontalwidth = widths[0];
+    al_verticalwidth = widths[1];
+    al_seperatorwidth = widths[2];
+    return true;
+}
+
+bool u_statusbar::of_setsimple(std::optional<bool> ab_simple)
+{
+    return d->send(sb_simple, ab_simple.value_or(false) ? 1 : 0, 0) > 0;
+}
+
+bool u_statusbar::of_issimple()
+{
+    return d->send(sb_issimple, 0, 0) != 0;
+}
+
+bool u_statusbar::of_getrect(std::int32_t al_part, std::int32_t& al_top, std::int32_t& al_left,
+                             std::int32_t& al_right, std::int32_t& al_bottom)
+{
+    rt::rect32 r;
+    if (d->send(sb_getrect, static_cast<rt::wparam>(al_part), rt::lparam_from(&r)) == 0)
+        return false;
+    al_top = r.top;
+    al_left = r.left;
+    al_right = r.right;
+    al_bottom = r.bottom;
+    return true;
+}
+
+bool u_statusbar::of_seticon(std::int16_t ai_part, std::int32_t al_icon)
+{
+    return d->send(sb_seticon, static_cast<rt::wparam>(ai_part), al_icon) != 0;
+}
+
+std::int32_t u_statusbar::of_geticon(std::int16_t ai_part)
+{
+    return static_cast<std::int32_t>(d->send(sb_geticon, static_cast<rt::wparam>(ai_part), 0));
+}
+
+std::uint32_t u_statusbar::of_loadicon(const QString& as_filename)
+{
+    return rt::load_icon(as_filename, icon_side, icon_side);
+}
+
+std::uint32_t u_statusbar::of_setbackgroundcolor(std::uint32_t aul_color)
+{
+    return static_cast<std::uint32_t>(d->send(sb_setbkcolor, 0, aul_color));
+}
+
+std::int16_t u_statusbar::of_getpart(std::int16_t ai_xpos, std::int16_t ai_ypos)
+{
+    std::vector<std::int32_t> edges;
+    const std::int32_t count = of_getparts(edges);
+    for (std::int32_t k = 0; k < count; ++k) {
+        std::int32_t top = 0, left = 0, right = 0, bottom = 0;
+        if (!of_getrect(k, top, left, right, bottom))
+            continue;
+        if (left <= ai_xpos && ai_xpos <= right && top <= ai_ypos && ai_ypos <= bottom)
+            return static_cast<std::int16_t>(k);
+    }
+    return -1;
+}
+
+std::int16_t u_statusbar::of_setrefreshinterval(std::optional<rt::decimal> adc_refreshinterval)
+{
+    if (!adc_refreshinterval)
+        return -1;
+    d->refresh_interval = *adc_refreshinterval;
+    return 1;
+}
+
+rt::decimal u_statusbar::of_getrefreshinterval() const
+{
+    return d->refresh_interval;
+}
+
+void u_statusbar::ue_refresh()
+{
+    resize(0, 0);
+    std::vector<std::int32_t> edges;
+    const std::int32_t count = of_getparts(edges);
+    const QPointer<u_statusbar> self(this);
+    for (std::int32_t k = 0; k < count && self; ++k)
+        emit ue_refreshstatusbar(static_cast<std::int16_t>(k));
+}
+
+std::int32_t u_statusbar::ue_menuselect(std::uint16_t aui_itemid, std::uint16_t aui_flags,
+                                        std::int32_t al_hmenu)
+{
+    if (aui_itemid == 0 && al_hmenu == 0) {
+        of_settext(0, 0, credits_line());
+        return 0;
+    }
+    const std::int32_t sysmenu = n_cst_menu::mf_sysmenu;
+    if (n_cst_numerical().of_bitwiseand(std::int32_t{aui_flags}, sysmenu) == sysmenu) {
+        of_settext(0, 0, credits_line());
+        return 0;
+    }
+    QString text(255, QLatin1Char(' '));
+    if (n_cst_menu().of_getmenustring(static_cast<std::uint32_t>(al_hmenu), aui_itemid, text, 255,
+                                      n_cst_menu::mf_bycommand) < 1)
+        return 0;
+    if (menu* root = menu::window_menu(d->window))
+        if (const menu* found = n_cst_menu().of_findmenu(root, text))
+            of_settext(0, 0, found->microhelp());
+    return 0;
+}
+
+void u_statusbar::doubleclicked(std::uint32_t flags, int xpos, int ypos)
+{
+    Q_UNUSED(flags);
+    const int x = rt::units_to_pixels_x(xpos);
+    const int y = rt::units_to_pixels_y(ypos);
+    const std::int16_t part = of_getpart(static_cast<std::int16_t>(std::clamp(x, -32768, 32767)),
+                                         static_cast<std::int16_t>(std::clamp(y, -32768, 32767)));
+    if (part != -1)
+        emit ue_doubleclicked(part);
+}
+
+QSize u_statusbar::sizeHint() const
+{
+    return {rt::units_to_pixels_x(1175), d->bar_height()};
+}
+
+QSize u_statusbar::minimumSizeHint() const
+{
+    return {0, d->bar_height()};
+}
+
+bool u_statusbar::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ParentChange:
+        d->attach();
+        break;
+    case QEvent::FontChange:
+    case QEvent::Show:
+        d->place();
+        break;
+    case QEvent::ToolTip: {
+        const QPoint pos = static_cast<QHelpEvent*>(event)->pos();
+        const std::int16_t part =
+            of_getpart(static_cast<std::int16_t>(pos.x()), static_cast<std::int16_t>(pos.y()));
+        const QString tip =
+            part >= 0 && !d->simple ? d->parts[static_cast<std::size_t>(part)].tip : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), tip, this);
+        return true;
+    }
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+bool u_statusbar::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == d->watched_parent && event->type() == QEvent::Resize)
+        d->place();
+    else if (watched == d->window && event->type() == QEvent::DynamicPropertyChange &&
+             static_cast<QDynamicPropertyChangeEvent*>(event)->propertyName() == menu_property)
+        d->connect_menu();
+    return QWidget::eventFilter(watched, event);
+}
+
+void u_statusbar::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), d->background == rt::color_default ? palette().color(QPalette::Window)
+                                                                : color_of(d->background));
+    if (d->simple) {
+        d->draw_part(painter, d->part_rect(0), d->simple_part, sb_simpleid, true);
+        return;
+    }
+    for (std::size_t i = 0; i < d->parts.size(); ++i)
+        d->draw_part(painter, d->part_rect(i), d->parts[i], static_cast<int>(i),
+                     i + 1 == d->parts.size());
+}
+
+void u_statusbar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    d->place();
+    d->place_grip();
+    emit size_changed(0, rt::pixels_to_units_x(width()), rt::pixels_to_units_y(height()));
+}
+
+void u_statusbar::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    d->place();
+}
+
+void u_statusbar::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    doubleclicked(key_flags(event), rt::pixels_to_units_x(pos.x()), rt::pixels_to_units_y(pos.y()));
+}
+
+void u_statusbar::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        const QPoint pos = event->position().toPoint();
+        emit rbuttonup(key_flags(event), rt::pixels_to_units_x(pos.x()),
+                       rt::pixels_to_units_y(pos.y()));
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+} // namespace lumora
