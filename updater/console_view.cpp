@@ -1,5 +1,7 @@
 #include "console_view.h"
 
+#include "stop_signals.h"
+
 #include <QCoreApplication>
 
 #ifdef Q_OS_UNIX
@@ -49,7 +51,7 @@ void console_view::set_progress(qint64 maximum, qint64 position)
 bool console_view::yield()
 {
     QCoreApplication::processEvents();
-    return true;
+    return stop_signals::received() == 0;
 }
 
 void console_view::set_installed_version(const QString&) {}

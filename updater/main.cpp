@@ -3,6 +3,8 @@
 
 #include "connection.h"
 #include "console_view.h"
+#include "staged_install.h"
+#include "stop_signals.h"
 #include "texts.h"
 #include "update_server.h"
 #include "update_window.h"
@@ -17,8 +19,17 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef QORV_TEST_HOOKS
+#include "test_hooks.h"
+#endif
 
 namespace {
 
@@ -28,6 +39,8 @@ enum exit_code {
     exit_no_connection = 2,
     exit_update_failed = 3,
     exit_already_running = 4,
+    exit_no_lock = 5,
+    exit_not_repaired = 6,
 };
 
 const char* const help_epilogue = R"(
@@ -40,14 +53,44 @@ Exit status:
   2  the update server could not be reached, or the version check failed
   3  the update failed; every installed file and qorv.ini are as they were
   4  another instance of qorv_update is running
+  5  the single-instance lock could not be created (runtime directory unusable)
+  6  an interrupted update could not be completed or undone; the files concerned are listed
 )";
 
-bool wants_window(int argc, char** argv)
+/// The directory of the single-instance lock: $XDG_RUNTIME_DIR, or without it a directory of
+/// this user's own below the temporary directory. Empty, with `error` set, when that directory
+/// cannot be made or is not private to this user.
+QString lock_directory(QString* error)
 {
-    for (int i = 1; i < argc; ++i)
-        if (argv[i][0] == '-')
-            return false;
-    return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return runtime;
+    const QString dir =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("qorv_update-%1").arg(::getuid()));
+    const QByteArray native = QFile::encodeName(dir);
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("%1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
+        return {};
+    }
+    // The temporary directory is shared: anybody could have made this name first.
+    struct stat st = {};
+    if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 077) != 0) {
+        *error = QStringLiteral("%1: not a private directory of this user").arg(dir);
+        return {};
+    }
+    return dir;
+}
+
+/// Why a lock file could not be created, as the system tells it.
+QString lock_error(const QString& path, QLockFile::LockError error)
+{
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadWrite))
+        return QStringLiteral("%1: %2").arg(path, probe.errorString());
+    return QStringLiteral("%1: %2").arg(path, error == QLockFile::PermissionError
+                                                  ? QStringLiteral("permission denied")
+                                                  : QStringLiteral("cannot be locked"));
 }
 
 /// Message boxes of the modes without a window: notices on standard output, the rest on
@@ -71,8 +114,13 @@ void report_database_error(const rt::transaction& sqlca)
 
 int main(int argc, char** argv)
 {
+#ifdef QORV_TEST_HOOKS
+    qorv::test::install_hooks();
+#endif
+    // Any argument means a mode without a window, or a wrong command line: no window is
+    // attempted for either (there may be no display at all).
     std::unique_ptr<QCoreApplication> app;
-    if (wants_window(argc, argv))
+    if (argc == 1)
         app = std::make_unique<QApplication>(argc, argv);
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -99,6 +147,13 @@ int main(int argc, char** argv)
                      qPrintable(parser.errorText()));
         return exit_usage;
     }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "qorv_update: unexpected argument '%s'\n%s",
+                     qPrintable(parser.positionalArguments().first()),
+                     qPrintable(QStringLiteral("Usage: qorv_update [--check | --update] [--help] "
+                                               "[--version]\nTry 'qorv_update --help'.\n")));
+        return exit_usage;
+    }
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(exit_ok);
     if (parser.isSet(QStringLiteral("version")))
@@ -113,19 +168,48 @@ int main(int argc, char** argv)
 
     // One updater at a time per user, in the user's runtime directory. A lock left by an
     // instance that was killed is recognised by its dead process and taken over.
-    QString lock_dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (lock_dir.isEmpty())
-        lock_dir = QDir::tempPath();
-    QLockFile instance(QDir(lock_dir).filePath(QStringLiteral("qorv_update.lock")));
+    QString lock_failure;
+    const QString lock_dir = lock_directory(&lock_failure);
+    const QString lock_path = QDir(lock_dir).filePath(QStringLiteral("qorv_update.lock"));
+    QLockFile instance(lock_path);
     instance.setStaleLockTime(0);
-    if (!instance.tryLock(0)) {
-        rt::messagebox(qorv::texts::title_attention, qorv::texts::already_running, rt::icon::stop);
-        return exit_already_running;
+    if (lock_failure.isEmpty() && !instance.tryLock(0)) {
+        if (instance.error() == QLockFile::LockFailedError) {
+            rt::messagebox(qorv::texts::title_attention, qorv::texts::already_running,
+                           rt::icon::stop);
+            return exit_already_running;
+        }
+        lock_failure = lock_error(lock_path, instance.error());
+    }
+    if (!lock_failure.isEmpty()) {
+        std::fprintf(stderr, "qorv_update: cannot create the single-instance lock: %s\n",
+                     qPrintable(lock_failure));
+        rt::messagebox(qorv::texts::title_error, qorv::texts::lock_failed(lock_failure),
+                       rt::icon::stop);
+        return exit_no_lock;
     }
 
     // The installation directory is the working directory, taken whole.
     const QString sys_path = QDir::currentPath();
     const QString ini_file = QDir(sys_path).filePath(QStringLiteral("qorv.ini"));
+
+    // Before anything else reads the installation: an update interrupted by a crash, a kill or
+    // a power cut is completed or undone.
+    std::vector<qorv::install_problem> problems;
+    switch (qorv::recover_install(sys_path, &problems)) {
+    case qorv::recovery::none:
+        break;
+    case qorv::recovery::completed:
+        std::fprintf(stderr, "qorv_update: an interrupted update was completed\n");
+        break;
+    case qorv::recovery::rolled_back:
+        std::fprintf(stderr, "qorv_update: an interrupted update was undone\n");
+        break;
+    case qorv::recovery::incomplete:
+        rt::messagebox(qorv::texts::title_error, qorv::texts::cleanup_failed(problems),
+                       rt::icon::stop);
+        return exit_not_repaired;
+    }
 
     rt::transaction sqlca;
     qorv::update_server server(sqlca);
@@ -141,13 +225,20 @@ int main(int argc, char** argv)
     }
 
     int status = exit_ok;
+    bool stopped = false; // by a signal, with everything put back
     if (window) {
         qorv::update_window w(server, sys_path, ini_file);
         if (!w.check_versions(raw.ver)) {
             status = exit_no_connection;
         } else {
             w.show();
+#ifdef QORV_TEST_HOOKS
+            qorv::test::window_shown(w);
+#endif
             status = QCoreApplication::exec();
+            if (w.update_failed())
+                status = exit_update_failed;
+            stopped = qorv::stop_signals::received() != 0;
         }
     } else {
         const rt::decimal local = rt::decimal::from_text(raw.ver).value_or(rt::decimal());
@@ -161,17 +252,23 @@ int main(int argc, char** argv)
                         qPrintable(qorv::texts::newest_version), qPrintable(newest_text));
             std::fflush(stdout);
             if (parser.isSet(update) && newest) {
+                const qorv::stop_signals stop;
                 qorv::console_view view;
                 rt::set_messagebox_handler([&view](const rt::message& m) {
                     view.finish_line();
                     return print_message(m);
                 });
-                if (qorv::run_update(server, newest_text, sys_path, ini_file, view) !=
-                    qorv::job_result::updated)
+                const qorv::job_result result =
+                    qorv::run_update(server, newest_text, sys_path, ini_file, view);
+                if (result != qorv::job_result::updated)
                     status = exit_update_failed;
+                stopped = result == qorv::job_result::cancelled;
             }
         }
     }
     sqlca.disconnect();
+    // Stopped by a signal: everything was put back; end as that signal would have.
+    if (stopped)
+        qorv::stop_signals::reraise();
     return status;
 }

@@ -18,6 +18,25 @@ QString connect_failed(const QString& phone)
            QStringLiteral("。");
 }
 
+QString lock_failed(const QString& reason)
+{
+    return QStringLiteral("无法创建单实例锁文件，程序无法运行！") + cr + reason;
+}
+
+QString cleanup_failed(const std::vector<install_problem>& problems)
+{
+    QString text = QStringLiteral("以下文件未能恢复或清理，请联系本系统管理员：");
+    for (const install_problem& p : problems) {
+        text += cr;
+        if (p.backup.isEmpty())
+            text += QStringLiteral("无法删除 %1：%2").arg(p.path, p.reason);
+        else
+            text += QStringLiteral("无法恢复原有文件 %1（保存在 %2）：%3")
+                        .arg(p.path, p.backup, p.reason);
+    }
+    return text;
+}
+
 QString files_line(qint64 count, qint64 number)
 {
     return QStringLiteral("共有 %1 个文件需要更新，正在更新第 %2 个：").arg(count).arg(number);

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "staged_install.h"
+
 #include <QString>
+
+#include <vector>
 
 // The updater's user-facing texts.
 namespace qorv::texts {
@@ -25,6 +29,10 @@ inline const QString record_failed = QStringLiteral("无法在 qorv.ini 中记�
 // The progress line before the first file is known (and throughout a version without files).
 inline const QString preparing = QStringLiteral("正在查询需要更新的文件，请稍候......");
 
+/// The single-instance lock could not be created; `reason` names the file and the cause.
+QString lock_failed(const QString& reason);
+/// What an install could not put back or clean up, one line per file.
+QString cleanup_failed(const std::vector<install_problem>& problems);
 /// "错误号：" + number + CR + server text.
 QString database_error(long number, const QString& text);
 /// The connection failure message; `phone` is the administrator's telephone number.

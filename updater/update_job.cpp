@@ -1,4 +1,5 @@
 #include "update_job.h"
+#include "update_job_p.h"
 
 #include "staged_install.h"
 #include "texts.h"
@@ -30,48 +31,66 @@ job_result error(const QString& text)
     return job_result::failed;
 }
 
-/// Streams one file from `contents` into the staged target, chunk by chunk.
-job_result store_file(rt::blob_reader& contents, qint64 chunks, staged_install& files,
-                      rt::transaction& sqlca, job_view& view)
+} // namespace
+
+namespace detail {
+
+job_result store_file(rt::blob_reader& contents, staged_install& files, rt::transaction& sqlca,
+                      job_view& view)
 {
+    const qint64 size = contents.size();
+    const qint64 chunks = (size + chunk_size - 1) / chunk_size;
     std::vector<std::byte> buffer(static_cast<std::size_t>(chunk_size * chunks_per_read));
     qint64 buffered = 0; // bytes in the buffer
     qint64 offset = 0;   // bytes of the buffer already written
+    qint64 written = 0;
     for (qint64 chunk = 1; chunk <= chunks; ++chunk) {
         if (!view.yield())
             return job_result::cancelled;
-        if (offset == buffered) {
-            const qint64 n = contents.read(buffer);
-            if (n < 0)
-                return database_error(sqlca);
-            if (n == 0) // the value is shorter than its announced size
-                return error(texts::download_failed);
-            buffered = n;
-            offset = 0;
+        // A reader may deliver fewer bytes than asked for: a chunk is complete only when it
+        // holds its full share of the announced size.
+        const qint64 wanted = std::min(chunk_size, size - written);
+        for (qint64 length = 0; length < wanted;) {
+            if (offset == buffered) {
+                const qint64 n = contents.read(buffer);
+                if (n < 0)
+                    return database_error(sqlca);
+                if (n == 0) // the value is shorter than its announced size
+                    return error(texts::download_failed);
+                buffered = n;
+                offset = 0;
+            }
+            const qint64 piece = std::min(wanted - length, buffered - offset);
+            if (!files.write(
+                    QByteArrayView(reinterpret_cast<const char*>(buffer.data()) + offset, piece)))
+                return error(texts::create_failed);
+            offset += piece;
+            length += piece;
         }
-        const qint64 length = std::min(chunk_size, buffered - offset);
-        if (!files.write(
-                QByteArrayView(reinterpret_cast<const char*>(buffer.data()) + offset, length)))
-            return error(texts::create_failed);
-        offset += length;
+        written += wanted;
         view.set_progress(chunks, chunk);
     }
+    if (offset != buffered) // the value is longer than its announced size
+        return error(texts::download_failed);
     return job_result::updated;
 }
 
-} // namespace
+} // namespace detail
 
-job_result run_update(update_server& server, const QString& version_text, const QString& sys_path,
-                      const QString& ini_file, job_view& view)
+namespace {
+
+/// Stages every file of the version and qorv.ini with the new version, then moves them all into
+/// place. On failure the caller abandons `files`.
+job_result install_version(update_server& server, const QString& version_text,
+                           const QString& sys_path, const QString& ini_file, job_view& view,
+                           staged_install& files)
 {
     rt::transaction& sqlca = server.transaction();
-    view.begin();
 
     const auto count = server.file_count(version_text);
     if (!count)
         return database_error(sqlca);
 
-    staged_install files;
     rt::cursor names = server.file_names(version_text);
     if (sqlca.sqlcode < 0) // otherwise a list that could not be read would pass for an empty one
         return database_error(sqlca);
@@ -95,26 +114,44 @@ job_result run_update(update_server& server, const QString& version_text, const 
             return error(texts::download_failed);
         view.set_status(texts::storing_line(number));
 
-        const qint64 chunks = (contents->size() + chunk_size - 1) / chunk_size;
-        view.set_progress(chunks, 0);
+        view.set_progress((contents->size() + chunk_size - 1) / chunk_size, 0);
         const auto target = target_path(sys_path, name);
         if (!target || !files.begin_file(*target))
             return error(texts::create_failed);
-        if (const auto result = store_file(*contents, chunks, files, sqlca, view);
+        if (const auto result = detail::store_file(*contents, files, sqlca, view);
             result != job_result::updated)
             return result;
         if (!files.end_file())
             return error(texts::create_failed);
     }
 
+    // qorv.ini is one more file of the install, so that the version recorded always matches the
+    // files in place, whenever the install is interrupted.
+    const auto ini = rt::profile_with(ini_file, QStringLiteral("qorv"), QStringLiteral("ver"),
+                                      QLatin1Char('"') + version_text + QLatin1Char('"'));
+    if (!ini || !files.add_file(ini_file, *ini))
+        return error(texts::record_failed);
     if (!files.commit())
         return error(texts::create_failed);
-    if (rt::set_profile_string(ini_file, QStringLiteral("qorv"), QStringLiteral("ver"),
-                               QLatin1Char('"') + version_text + QLatin1Char('"')) != 1) {
-        files.undo();
-        return error(texts::record_failed);
-    }
     files.finish();
+    return job_result::updated;
+}
+
+} // namespace
+
+job_result run_update(update_server& server, const QString& version_text, const QString& sys_path,
+                      const QString& ini_file, job_view& view)
+{
+    view.begin();
+    staged_install files(sys_path);
+    const job_result result =
+        install_version(server, version_text, sys_path, ini_file, view, files);
+    if (result != job_result::updated)
+        files.abandon();
+    if (!files.problems().empty())
+        rt::messagebox(texts::title_error, texts::cleanup_failed(files.problems()), rt::icon::stop);
+    if (result != job_result::updated)
+        return result;
 
     rt::messagebox(texts::title_notice, texts::update_succeeded, rt::icon::information);
     view.set_installed_version(version_text);

@@ -1,5 +1,6 @@
 #include "update_window.h"
 
+#include "stop_signals.h"
 #include "texts.h"
 #include "update_server.h"
 
@@ -86,6 +87,7 @@ struct update_window::private_parts {
     QLabel* st_7;
     bool running = false;
     bool closed = false;
+    bool failed = false;
 };
 
 update_window::update_window(update_server& server, QString sys_path, QString ini_file,
@@ -164,12 +166,19 @@ job_result update_window::start_update()
     if (d->running)
         return job_result::failed;
     d->running = true;
+    const stop_signals stop;
     const job_result result =
         run_update(d->server, d->st_5->text(), d->sys_path, d->ini_file, *this);
     d->running = false;
+    d->failed = result == job_result::failed;
     if (result == job_result::failed && !d->closed)
         close();
     return result;
+}
+
+bool update_window::update_failed() const
+{
+    return d->failed;
 }
 
 void update_window::closeEvent(QCloseEvent* event)
@@ -220,6 +229,9 @@ void update_window::set_progress(qint64 maximum, qint64 position)
 bool update_window::yield()
 {
     QCoreApplication::processEvents();
+    // A stop signal ends the procedure like closing the window does.
+    if (stop_signals::received() != 0 && !d->closed)
+        close();
     return !d->closed;
 }
 

@@ -26,6 +26,8 @@ public:
 
     /// Runs the update procedure (the button's click). Closes the window after a failure.
     job_result start_update();
+    /// True when the last update procedure failed (and the window closed after its message).
+    bool update_failed() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -248,28 +248,35 @@ QString profile_string(const QString& file, const QString& section, const QStrin
     return doc.value(section, key).value_or(default_value);
 }
 
-int set_profile_string(const QString& file, const QString& section, const QString& key,
-                       const QString& value)
+std::optional<QByteArray> profile_with(const QString& file, const QString& section,
+                                       const QString& key, const QString& value)
 {
     detail::ini_document doc;
     QFile current(file);
     if (current.exists()) {
         if (!current.open(QIODevice::ReadOnly))
-            return -1;
+            return std::nullopt;
         doc = detail::ini_document::parse(current.readAll());
         if (current.error() != QFileDevice::NoError)
-            return -1;
-        current.close();
+            return std::nullopt;
     }
     if (!doc.set(section, key, value))
+        return std::nullopt;
+    return doc.bytes();
+}
+
+int set_profile_string(const QString& file, const QString& section, const QString& key,
+                       const QString& value)
+{
+    const std::optional<QByteArray> bytes = profile_with(file, section, key, value);
+    if (!bytes)
         return -1;
 
     // Written beside the file and renamed over it: a crash leaves the old file or the new one.
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return -1;
-    const QByteArray bytes = doc.bytes();
-    if (out.write(bytes) != bytes.size())
+    if (out.write(*bytes) != bytes->size())
         return -1;
     return out.commit() ? 1 : -1;
 }

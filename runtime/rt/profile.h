@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 namespace rt {
 
@@ -19,5 +22,11 @@ QString profile_string(const QString& file, const QString& section, const QStrin
 /// success and -1 on failure.
 int set_profile_string(const QString& file, const QString& section, const QString& key,
                        const QString& value);
+
+/// The bytes `file` would hold after set_profile_string() with the same arguments, without
+/// writing anything; std::nullopt when that call would fail. For callers that replace the file
+/// themselves, together with other files.
+std::optional<QByteArray> profile_with(const QString& file, const QString& section,
+                                       const QString& key, const QString& value);
 
 } // namespace rt

@@ -8,6 +8,7 @@
 #include <lmget_cipher.h>
 #include <rt/profile.h>
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
@@ -16,12 +17,15 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 using namespace qorv;
 using namespace qorv::test;
 
 namespace {
 
 const QString program = QStringLiteral(QORV_UPDATE_PATH);
+const QString hooked = QStringLiteral(QORV_UPDATE_HOOKED_PATH);
 
 struct run_result {
     int status = -1;
@@ -40,16 +44,49 @@ QProcessEnvironment environment(const QString& tmp)
 }
 
 run_result run(const QString& dir, const QStringList& args, const QString& tmp,
-               const QString& exe = program)
+               const QString& exe = program, const QProcessEnvironment& extra = {})
 {
     QProcess p;
     p.setWorkingDirectory(dir);
-    p.setProcessEnvironment(environment(tmp));
+    QProcessEnvironment env = environment(tmp);
+    for (const QString& name : extra.keys()) {
+        if (extra.value(name) == QLatin1String("<unset>"))
+            env.remove(name);
+        else
+            env.insert(name, extra.value(name));
+    }
+    p.setProcessEnvironment(env);
     p.start(exe, args);
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+/// The hooked updater, stopped at step `at` of an install ("17" or "17:term").
+run_result run_stopped_at(const QString& dir, const QStringList& args, const QString& tmp,
+                          const QString& at)
+{
+    QProcessEnvironment extra;
+    extra.insert(QStringLiteral("QORV_TEST_STOP_AT"), at);
+    return run(dir, args, tmp, hooked, extra);
+}
+
+/// Every file below `dir`, hidden ones included, with its contents; qorv.ini as its version.
+QMap<QString, QByteArray> installed(const QString& dir)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        files.insert(QDir(dir).relativeFilePath(path),
+                     path.endsWith(QLatin1String("qorv.ini"))
+                         ? rt::profile_string(path, "qorv", "ver").toUtf8()
+                         : f.readAll());
+    }
+    return files;
 }
 
 QString encrypted(const QString& clear)
@@ -95,6 +132,94 @@ private slots:
             QVERIFY2(r.out.contains(QLatin1String(word)), word);
         QCOMPARE(run(QDir::currentPath(), {QStringLiteral("--bogus")}, tmp_.path()).status, 1);
         QCOMPARE(run(QDir::currentPath(), {"--check", "--update"}, tmp_.path()).status, 1);
+    }
+
+    void stray_arguments_are_refused_without_a_window_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("a lone word") << QStringList{"foo"};
+        QTest::newRow("a word after --check") << QStringList{"--check", "foo"};
+        QTest::newRow("a word before --update") << QStringList{"foo", "--update"};
+    }
+
+    void stray_arguments_are_refused_without_a_window()
+    {
+        QFETCH(QStringList, args);
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", "a"}}));
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        // Without a display a window could not even be attempted.
+        QProcessEnvironment no_display;
+        no_display.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        no_display.insert(QStringLiteral("DISPLAY"), QStringLiteral("<unset>"));
+        no_display.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("<unset>"));
+        const run_result r = run(server.install_dir(), args, tmp_.path(), program, no_display);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QLatin1String("Usage: qorv_update")), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(!QFile::exists(QDir(server.install_dir()).filePath(QStringLiteral("a.dll"))));
+    }
+
+    void a_failed_update_in_the_window_exits_3()
+    {
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", "a"}, {"b.dll", "2", QByteArray("")}}));
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        QProcessEnvironment press;
+        press.insert(QStringLiteral("QORV_TEST_PRESS"), QStringLiteral("1"));
+        const run_result r = run(server.install_dir(), {}, tmp_.path(), hooked, press);
+        QVERIFY2(r.err.contains(texts::download_failed), qPrintable(r.err));
+        QCOMPARE(r.status, 3);
+    }
+
+    void the_lock_directory_is_reported_when_unusable_data()
+    {
+        QTest::addColumn<QString>("runtime_dir"); // "file", "unset", "unset, not private"
+        QTest::addColumn<int>("status");
+        QTest::newRow("runtime directory is a file") << "file" << 5;
+        QTest::newRow("runtime directory missing") << "missing" << 5;
+        QTest::newRow("no runtime directory: a private one of the user") << "unset" << 0;
+        QTest::newRow("no runtime directory, fallback open to all") << "unset, not private" << 5;
+    }
+
+    void the_lock_directory_is_reported_when_unusable()
+    {
+        QFETCH(QString, runtime_dir);
+        QFETCH(int, status);
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", "a"}}));
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        QTemporaryDir tmp;
+        QProcessEnvironment env;
+        const QString fallback = tmp.filePath(QStringLiteral("qorv_update-%1").arg(::getuid()));
+        if (runtime_dir == QLatin1String("file")) {
+            QFile f(tmp.filePath(QStringLiteral("file")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), f.fileName());
+        } else if (runtime_dir == QLatin1String("missing")) {
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.filePath(QStringLiteral("gone")));
+        } else {
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("<unset>"));
+            if (runtime_dir.contains(QLatin1String("not private"))) {
+                QVERIFY(QDir().mkpath(fallback));
+                QVERIFY(QFile::setPermissions(fallback, QFile::Permissions(0x7777)));
+            }
+        }
+        const run_result r =
+            run(server.install_dir(), {QStringLiteral("--check")}, tmp.path(), program, env);
+        QCOMPARE(r.status, status);
+        QVERIFY2(!r.err.contains(texts::already_running), qPrintable(r.err));
+        if (status == 0) {
+            // Quietly: nothing but the two versions, and the lock in a directory of the user's own.
+            QCOMPARE(r.err, QString());
+            QCOMPARE(r.out, QStringLiteral("我的版本：1\n最新的版本：2.0\n"));
+            QCOMPARE(QFileInfo(fallback).permissions() & 0x0077, QFile::Permissions());
+            QVERIFY(QDir(fallback).exists());
+        } else {
+            QVERIFY2(r.err.contains(QLatin1String("cannot create the single-instance lock")),
+                     qPrintable(r.err));
+            QVERIFY(r.out.isEmpty());
+        }
     }
 
     void check_prints_both_versions_data()
@@ -255,6 +380,76 @@ private slots:
         QVERIFY(!QDir(tmp.path()).entryList({"qorv_update.lock"}, QDir::Files).isEmpty());
         r = run(server.install_dir(), {QStringLiteral("--check")}, tmp.path());
         QCOMPARE(r.status, 0);
+    }
+
+    void an_install_stopped_at_any_step_is_completed_or_undone_at_the_next_start()
+    {
+        update_server_fixture server(QStringLiteral("sqlite"));
+        const QByteArray big = QByteArray(100000, 'A') + "end";
+        QVERIFY(
+            server.add({{"a.dll", "2", big}, {"c.dat", "2", "new c"}, {"lib/b.dll", "2", "b"}}));
+        QDir dir(server.install_dir());
+        const auto install_old = [&] {
+            QVERIFY(QDir(dir.filePath(QStringLiteral("lib"))).removeRecursively());
+            for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden))
+                QVERIFY(dir.remove(name));
+            QVERIFY(dir.mkpath(QStringLiteral("lib")));
+            QVERIFY(write_ini(server, QStringLiteral("1")));
+            for (const char* name : {"a.dll", "c.dat"}) {
+                QFile f(dir.filePath(QLatin1String(name)));
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.write("old") == 3);
+            }
+        };
+        install_old();
+        const auto old_files = installed(dir.path());
+        const QMap<QString, QByteArray> new_files{
+            {"a.dll", big}, {"c.dat", "new c"}, {"lib/b.dll", "b"}, {"qorv.ini", "2.0"}};
+
+        // A run that is never stopped counts the steps.
+        run_result r = run_stopped_at(dir.path(), {QStringLiteral("--update")}, tmp_.path(), "0");
+        QCOMPARE(r.status, 0);
+        const int steps = r.err.section(QStringLiteral("steps: "), 1).toInt();
+        QVERIFY2(steps > 20, qPrintable(r.err));
+        QCOMPARE(installed(dir.path()), new_files);
+
+        int completed = 0, undone = 0;
+        for (int step = 1; step <= steps; ++step) {
+            install_old();
+            r = run_stopped_at(dir.path(), {QStringLiteral("--update")}, tmp_.path(),
+                               QString::number(step));
+            QCOMPARE(r.status, -1);
+            // Now and then the repair itself is stopped as well.
+            if (step % 4 == 0)
+                run_stopped_at(dir.path(), {QStringLiteral("--check")}, tmp_.path(), "2");
+            r = run(dir.path(), {QStringLiteral("--check")}, tmp_.path());
+            QCOMPARE(r.status, 0);
+            const auto now = installed(dir.path());
+            if (now == new_files)
+                ++completed;
+            else if (now == old_files)
+                ++undone;
+            else
+                QFAIL(qPrintable(QStringLiteral("step %1 of %2 left: %3")
+                                     .arg(step)
+                                     .arg(steps)
+                                     .arg(QStringList(now.keys()).join(u' '))));
+        }
+        // Both ends are reached: downloads are undone, interrupted moves completed.
+        QVERIFY(completed > 0 && undone > 0);
+    }
+
+    void a_stop_signal_during_the_update_puts_everything_back()
+    {
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", QByteArray(100000, 'a')}, {"b.dll", "2", "b"}}));
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        const auto before = installed(server.install_dir());
+        // Step 5 is the second chunk of a.dll: the signal arrives while the download runs.
+        const run_result r = run_stopped_at(server.install_dir(), {QStringLiteral("--update")},
+                                            tmp_.path(), "5:term");
+        QCOMPARE(r.status, -1);
+        QVERIFY2(!r.err.contains(QLatin1String("steps:")), qPrintable(r.err));
+        QCOMPARE(installed(server.install_dir()), before);
     }
 };
 

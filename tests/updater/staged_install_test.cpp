@@ -29,6 +29,21 @@ QStringList entries(const QString& dir)
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+/// The one temporary file in `dir`.
+QString temporary_in(const QString& dir)
+{
+    const QStringList found = QDir(dir).entryList({".qorv-n-*"}, QDir::Files | QDir::Hidden);
+    return found.size() == 1 ? QDir(dir).filePath(found[0]) : QString();
+}
+
+/// Puts a non-empty directory where `path` was, so that nothing can be renamed onto it or
+/// removed from there (also not by root).
+void block(const QString& path)
+{
+    QFile::remove(path);
+    QVERIFY(QDir().mkpath(path + QStringLiteral("/x")));
+}
+
 } // namespace
 
 class staged_install_test : public QObject {
@@ -113,7 +128,7 @@ private slots:
         write(a, "old a");
         QFile::setPermissions(a, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         {
-            staged_install files;
+            staged_install files(dir.path());
             QVERIFY(files.begin_file(a));
             QVERIFY(files.write("new "));
             QVERIFY(files.write("a"));
@@ -139,7 +154,7 @@ private slots:
         QTemporaryDir dir;
         const QString a = dir.filePath(QStringLiteral("a")), b = dir.filePath(QStringLiteral("b"));
         write(a, "old a");
-        staged_install files;
+        staged_install files(dir.path());
         for (const QString& target : {a, b}) {
             QVERIFY(files.begin_file(target));
             QVERIFY(files.write("new"));
@@ -159,7 +174,7 @@ private slots:
         const QString a = dir.filePath(QStringLiteral("a"));
         write(a, "old a");
         {
-            staged_install files;
+            staged_install files(dir.path());
             QVERIFY(files.begin_file(a));
             QVERIFY(files.write("half"));
             // Destroyed with the file still open, as when the window closes mid-file.
@@ -175,7 +190,7 @@ private slots:
         const QString sub = dir.filePath(QStringLiteral("sub"));
         QDir().mkpath(sub);
         write(a, "old a");
-        staged_install files;
+        staged_install files(dir.path());
         QVERIFY(files.begin_file(a));
         QVERIFY(files.write("new a"));
         QVERIFY(files.end_file());
@@ -187,6 +202,68 @@ private slots:
             QFile::remove(sub + QLatin1Char('/') + name);
         QVERIFY(QDir(sub).removeRecursively());
         QVERIFY(!files.commit());
+        QCOMPARE(read(a), QByteArray("old a"));
+        QCOMPARE(entries(dir.path()), QStringList({"a"}));
+    }
+
+    void names_of_the_longest_length_install_data()
+    {
+        QTest::addColumn<int>("length"); // in bytes of UTF-8
+        QTest::newRow("244 bytes") << 244;
+        QTest::newRow("255 bytes, the limit") << 255;
+    }
+
+    void names_of_the_longest_length_install()
+    {
+        QFETCH(int, length);
+        QTemporaryDir dir;
+        const QString name = QString(length - 3, QLatin1Char('n')) + QStringLiteral("考");
+        QCOMPARE(name.toUtf8().size(), length);
+        const QString target = dir.filePath(name);
+        write(target, "old");
+        staged_install files(dir.path());
+        QVERIFY(files.add_file(target, "new"));
+        QVERIFY(files.commit());
+        QVERIFY(files.finish());
+        QCOMPARE(read(target), QByteArray("new"));
+        QCOMPARE(entries(dir.path()), QStringList({name}));
+    }
+
+    void what_cannot_be_cleaned_up_is_reported_and_retried_data()
+    {
+        QTest::addColumn<bool>("committed");
+        QTest::newRow("temporary file that cannot be removed") << false;
+        QTest::newRow("replaced file that cannot be moved back") << true;
+    }
+
+    void what_cannot_be_cleaned_up_is_reported_and_retried()
+    {
+        QFETCH(bool, committed);
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a"));
+        write(a, "old a");
+        QString blocked;
+        {
+            staged_install files(dir.path());
+            QVERIFY(files.add_file(a, "new a"));
+            blocked = committed ? a : temporary_in(dir.path());
+            QVERIFY(!committed || files.commit());
+            block(blocked);
+            QVERIFY(!files.abandon());
+            QCOMPARE(files.problems().size(), std::size_t(1));
+            QCOMPARE(files.problems()[0].path, blocked);
+            QCOMPARE(files.problems()[0].backup.isEmpty(), !committed);
+            QVERIFY(!files.problems()[0].reason.isEmpty());
+        }
+        // The journal stays: the next start meets the same problem and reports it again ...
+        std::vector<install_problem> problems;
+        QCOMPARE(recover_install(dir.path(), &problems), recovery::incomplete);
+        QCOMPARE(problems.size(), std::size_t(1));
+        // ... until it can be solved.
+        QVERIFY(QDir(blocked).removeRecursively());
+        problems.clear();
+        QCOMPARE(recover_install(dir.path(), &problems), recovery::rolled_back);
+        QVERIFY(problems.empty());
         QCOMPARE(read(a), QByteArray("old a"));
         QCOMPARE(entries(dir.path()), QStringList({"a"}));
     }

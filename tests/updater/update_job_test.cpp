@@ -2,8 +2,10 @@
 
 #include "connection.h"
 #include "recording_view.h"
+#include "staged_install.h"
 #include "texts.h"
 #include "update_job.h"
+#include "update_job_p.h"
 #include "update_server.h"
 #include "update_server_fixture.h"
 
@@ -13,7 +15,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <cstring>
 
 using namespace qorv;
 using namespace qorv::test;
@@ -48,6 +53,28 @@ bool write_file(const QString& path, const QByteArray& bytes)
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
+
+/// A value that announces `announced` bytes and delivers `data` in pieces of at most `piece`.
+class fake_reader : public rt::blob_reader {
+public:
+    fake_reader(QByteArray data, qint64 announced, qint64 piece)
+        : data_(std::move(data)), announced_(announced), piece_(piece)
+    {
+    }
+    std::int64_t size() const override { return announced_; }
+    bool is_null() const override { return false; }
+    std::int64_t read(std::span<std::byte> buffer) override
+    {
+        const qint64 n = std::min({piece_, qint64(buffer.size()), data_.size() - at_});
+        std::memcpy(buffer.data(), data_.constData() + at_, std::size_t(n));
+        at_ += n;
+        return n;
+    }
+
+private:
+    QByteArray data_;
+    qint64 announced_, piece_, at_ = 0;
+};
 
 const QByteArray installed_ini =
     "; settings of this installation\r\n[qorv]\r\nservername=abc\r\nver=\"1.0\"\r\n"
@@ -166,6 +193,56 @@ private slots:
         // No temporary or replaced file is left behind.
         for (const QString& path : snapshot(server.install_dir()).keys())
             QVERIFY2(!path.contains(QLatin1String(".qorv-")), qPrintable(path));
+    }
+
+    void exactly_the_announced_size_is_written_data()
+    {
+        QTest::addColumn<qsizetype>("delivered");
+        QTest::addColumn<qsizetype>("announced");
+        QTest::addColumn<qsizetype>("piece"); // largest piece one read delivers
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("whole reads")
+            << qsizetype(100000) << qsizetype(100000) << qsizetype(1 << 20) << true;
+        QTest::newRow("small pieces across chunks")
+            << qsizetype(100000) << qsizetype(100000) << qsizetype(1000) << true;
+        QTest::newRow("odd pieces")
+            << qsizetype(70001) << qsizetype(70001) << qsizetype(32764) << true;
+        QTest::newRow("one byte short in small pieces")
+            << qsizetype(99999) << qsizetype(100000) << qsizetype(1000) << false;
+        QTest::newRow("half delivered")
+            << qsizetype(50000) << qsizetype(100000) << qsizetype(1 << 20) << false;
+        QTest::newRow("longer than announced")
+            << qsizetype(100001) << qsizetype(100000) << qsizetype(1 << 20) << false;
+    }
+
+    void exactly_the_announced_size_is_written()
+    {
+        QFETCH(qsizetype, delivered);
+        QFETCH(qsizetype, announced);
+        QFETCH(qsizetype, piece);
+        QFETCH(bool, accepted);
+        QTemporaryDir dir;
+        const QByteArray data = random_bytes(delivered, 3);
+        fake_reader reader(data, announced, piece);
+        staged_install files(dir.path());
+        QVERIFY(files.begin_file(dir.filePath(QStringLiteral("a.dll"))));
+        rt::transaction sqlca;
+        recording_view view;
+        message_log log;
+        const job_result result = detail::store_file(reader, files, sqlca, view);
+        if (!accepted) {
+            QCOMPARE(result, job_result::failed);
+            QCOMPARE(log.messages.size(), 1);
+            QCOMPARE(log.messages[0].text, texts::download_failed);
+            return;
+        }
+        QCOMPARE(result, job_result::updated);
+        QVERIFY(files.end_file());
+        QVERIFY(files.commit());
+        files.finish();
+        QFile f(dir.filePath(QStringLiteral("a.dll")));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), data);
     }
 
     void a_failure_leaves_the_installation_untouched_data()

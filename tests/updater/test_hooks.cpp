@@ -1,0 +1,62 @@
+#include "test_hooks.h"
+
+#include "staged_install.h"
+#include "update_window.h"
+
+#include <rt/messagebox.h>
+
+#include <QPushButton>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
+
+namespace qorv::test {
+
+namespace {
+
+int steps = 0;
+int stop_at = 0;
+int stop_signal = SIGKILL;
+
+void count_step(const char*)
+{
+    if (++steps == stop_at)
+        ::kill(::getpid(), stop_signal);
+}
+
+void print_steps()
+{
+    std::fprintf(stderr, "steps: %d\n", steps);
+}
+
+} // namespace
+
+void install_hooks()
+{
+    const QByteArray spec = qgetenv("QORV_TEST_STOP_AT");
+    if (spec.isEmpty())
+        return;
+    stop_at = spec.split(':').first().toInt();
+    if (spec.endsWith(":term"))
+        stop_signal = SIGTERM;
+    detail::set_step_hook(count_step);
+    std::atexit(print_steps);
+}
+
+void window_shown(update_window& window)
+{
+    if (qgetenv("QORV_TEST_PRESS").isEmpty())
+        return;
+    rt::set_messagebox_handler([](const rt::message& m) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
+        return 1;
+    });
+    QTimer::singleShot(
+        0, &window, [&window] { window.findChild<QPushButton*>(QStringLiteral("cb_1"))->click(); });
+}
+
+} // namespace qorv::test

@@ -1,0 +1,20 @@
+#pragma once
+
+// Hooks of qorv_update_hooked, the updater built for tests (main.cpp with QORV_TEST_HOOKS).
+
+namespace qorv {
+class update_window;
+}
+
+namespace qorv::test {
+
+/// QORV_TEST_STOP_AT=N[:term] sends the program SIGKILL (or SIGTERM) at the N-th step of an
+/// install that changes the disk. Whenever the variable is set, the number of steps taken is
+/// printed on standard error at exit as "steps: N".
+void install_hooks();
+
+/// QORV_TEST_PRESS=1: messages are printed instead of shown in boxes, and the window's button is
+/// pressed as soon as the window shows.
+void window_shown(update_window& window);
+
+} // namespace qorv::test

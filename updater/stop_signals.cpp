@@ -1,0 +1,51 @@
+#include "stop_signals.h"
+
+#include <csignal>
+#include <iterator>
+
+namespace qorv {
+
+namespace {
+
+constexpr int stopping[] = {SIGTERM, SIGINT, SIGHUP};
+volatile std::sig_atomic_t caught = 0;
+struct sigaction previous[std::size(stopping)];
+
+void record(int signal)
+{
+    caught = signal;
+}
+
+} // namespace
+
+stop_signals::stop_signals()
+{
+    struct sigaction action = {};
+    action.sa_handler = record;
+    sigemptyset(&action.sa_mask);
+    // Restarted system calls: a download in progress goes on to the next yield, which stops it.
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(stopping); ++i)
+        sigaction(stopping[i], &action, &previous[i]);
+}
+
+stop_signals::~stop_signals()
+{
+    for (std::size_t i = 0; i < std::size(stopping); ++i)
+        sigaction(stopping[i], &previous[i], nullptr);
+}
+
+int stop_signals::received()
+{
+    return caught;
+}
+
+void stop_signals::reraise()
+{
+    if (caught == 0)
+        return;
+    std::signal(caught, SIG_DFL);
+    std::raise(caught);
+}
+
+} // namespace qorv
