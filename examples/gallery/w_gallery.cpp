@@ -8,6 +8,7 @@
 #include <lumora/controls/uo_dh_edit.h>
 #include <lumora/controls/uo_editmask.h>
 #include <lumora/controls/uo_tooltip.h>
+#include <lumora/numeric/menu.h>
 #include <lumora/text/u_orlen_fun.h>
 #include <lumora/text/u_orlen_md5.h>
 
@@ -22,7 +23,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
@@ -31,6 +31,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace {
 
@@ -75,8 +77,7 @@ QLabel* result_label()
 w_gallery::w_gallery(int candidates)
 {
     setWindowTitle(QStringLiteral("lumora 组件展示"));
-    auto* central = new QWidget;
-    auto* layout = new QVBoxLayout(central);
+    auto* layout = new QVBoxLayout(this);
     layout->addWidget(make_inputs());
     auto* body = new QHBoxLayout;
     body->addWidget(make_grid(candidates), 3);
@@ -87,7 +88,6 @@ w_gallery::w_gallery(int candidates)
     side->addStretch();
     body->addLayout(side, 2);
     layout->addLayout(body, 1);
-    setCentralWidget(central);
     make_menu();
     make_status_bar();
     set_tip_style(1);
@@ -97,8 +97,10 @@ w_gallery::w_gallery(int candidates)
 
 w_gallery::~w_gallery()
 {
-    // The controls refer to the service; they go first, then the service and its window.
-    delete takeCentralWidget();
+    // The menu tree takes its menu bar along; the controls refer to the service: they go
+    // before it, and the service takes its tooltip window along.
+    menu_.reset();
+    qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
 }
 
 QWidget* w_gallery::make_inputs()
@@ -307,36 +309,51 @@ QWidget* w_gallery::make_encoders()
 void w_gallery::make_menu()
 {
     // The host's menu: every item carries its micro-help for the status bar.
-    QMenu* file = menuBar()->addMenu(QStringLiteral("文件(&F)"));
-    QAction* md5 = file->addAction(QStringLiteral("计算文件 MD5(&M)…"));
-    md5->setStatusTip(QStringLiteral("选择一个文件，计算其 MD5 摘要"));
-    connect(md5, &QAction::triggered, this, &w_gallery::choose_md5_file);
-    file->addSeparator();
-    QAction* quit = file->addAction(QStringLiteral("退出(&X)"));
-    quit->setStatusTip(QStringLiteral("关闭组件展示窗口"));
-    connect(quit, &QAction::triggered, this, &QWidget::close);
+    menu_ = std::make_unique<lumora::menu>();
+    lumora::menu* file = menu_->add_item(QStringLiteral("文件(&F)"));
+    lumora::menu* md5 = file->add_item(QStringLiteral("计算文件 MD5(&M)…"),
+                                       QStringLiteral("选择一个文件，计算其 MD5 摘要"));
+    connect(md5, &lumora::menu::clicked, this, &w_gallery::choose_md5_file);
+    file->add_item(QStringLiteral("-"));
+    lumora::menu* quit =
+        file->add_item(QStringLiteral("退出(&X)"), QStringLiteral("关闭组件展示窗口"));
+    connect(quit, &lumora::menu::clicked, this, &QWidget::close);
 
-    QMenu* tips = menuBar()->addMenu(QStringLiteral("提示(&T)"));
+    lumora::menu* tips = menu_->add_item(QStringLiteral("提示(&T)"));
     const QStringList names = {QStringLiteral("不显示提示(&N)"), QStringLiteral("普通提示(&O)"),
                                QStringLiteral("气球提示(&B)")};
     const QStringList help = {QStringLiteral("输入框不显示提示"),
                               QStringLiteral("输入框显示普通样式的提示"),
                               QStringLiteral("输入框显示气球样式的提示")};
     for (int i = 0; i < names.size(); ++i) {
-        QAction* a = tips->addAction(names.at(i));
-        a->setStatusTip(help.at(i));
-        connect(a, &QAction::triggered, this, [this, i] { set_tip_style(i); });
+        lumora::menu* item = tips->add_item(names.at(i), help.at(i));
+        connect(item, &lumora::menu::clicked, this, [this, i] { set_tip_style(i); });
     }
+    menu_->show_in(this);
 }
 
 void w_gallery::make_status_bar()
 {
-    // Stand-in until the library's u_statusbar joins the gallery: the window's own status bar
-    // shows the menu's micro-help, the number of candidates and a clock.
+    // Stand-in until the library's u_statusbar joins the gallery: a row along the bottom with
+    // the menu's micro-help, the number of candidates and a clock.
+    auto* bar = new QStatusBar;
+    layout()->addWidget(bar);
     count_label_ = new QLabel;
     clock_label_ = new QLabel;
-    statusBar()->addPermanentWidget(count_label_);
-    statusBar()->addPermanentWidget(clock_label_);
+    bar->addPermanentWidget(count_label_);
+    bar->addPermanentWidget(clock_label_);
+    connect(menu_.get(), &lumora::menu::menuselect, bar, [this, bar](std::uint16_t id) {
+        const std::function<lumora::menu*(lumora::menu*)> find = [&](lumora::menu* m) {
+            if (m->id() == id)
+                return m;
+            for (lumora::menu* item : m->items())
+                if (lumora::menu* found = find(item))
+                    return found;
+            return static_cast<lumora::menu*>(nullptr);
+        };
+        const lumora::menu* item = id == 0 ? nullptr : find(menu_.get());
+        bar->showMessage(item ? item->microhelp() : QString());
+    });
     auto* clock = new QTimer(this);
     const auto tick = [this] {
         clock_label_->setText(

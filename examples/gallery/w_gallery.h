@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QMainWindow>
+#include <QWidget>
 
 #include <memory>
 
@@ -12,6 +12,7 @@ class QStandardItemModel;
 class QTableView;
 
 namespace lumora {
+class menu;
 class uo_ddlb;
 class uo_dh_edit;
 class uo_editmask;
@@ -22,7 +23,7 @@ class uo_tooltip;
 /// bar with micro-help, a status bar, the three tooltip-aware inputs sharing one tooltip
 /// service, a grid of candidates with its exports, an MD5 box and a panel of encoders and base
 /// conversion.
-class w_gallery : public QMainWindow {
+class w_gallery : public QWidget {
     Q_OBJECT
 
 public:
@@ -53,6 +54,7 @@ private:
     void choose_md5_file();
 
     std::unique_ptr<lumora::uo_tooltip> tips_;
+    std::unique_ptr<lumora::menu> menu_;
     lumora::uo_dh_edit* name_ = nullptr;
     lumora::uo_ddlb* subject_ = nullptr;
     lumora::uo_editmask* date_ = nullptr;
