@@ -4,6 +4,7 @@
 
 #include "sample_data.h"
 
+#include <lumora/controls/u_statusbar.h>
 #include <lumora/controls/uo_ddlb.h>
 #include <lumora/controls/uo_dh_edit.h>
 #include <lumora/controls/uo_editmask.h>
@@ -27,12 +28,8 @@
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QStandardItemModel>
-#include <QStatusBar>
 #include <QTableView>
-#include <QTimer>
 #include <QVBoxLayout>
-
-#include <functional>
 
 namespace {
 
@@ -334,34 +331,32 @@ void w_gallery::make_menu()
 
 void w_gallery::make_status_bar()
 {
-    // Stand-in until the library's u_statusbar joins the gallery: a row along the bottom with
-    // the menu's micro-help, the number of candidates and a clock.
-    auto* bar = new QStatusBar;
-    layout()->addWidget(bar);
-    count_label_ = new QLabel;
-    clock_label_ = new QLabel;
-    bar->addPermanentWidget(count_label_);
-    bar->addPermanentWidget(clock_label_);
-    connect(menu_.get(), &lumora::menu::menuselect, bar, [this, bar](std::uint16_t id) {
-        const std::function<lumora::menu*(lumora::menu*)> find = [&](lumora::menu* m) {
-            if (m->id() == id)
-                return m;
-            for (lumora::menu* item : m->items())
-                if (lumora::menu* found = find(item))
-                    return found;
-            return static_cast<lumora::menu*>(nullptr);
-        };
-        const lumora::menu* item = id == 0 ? nullptr : find(menu_.get());
-        bar->showMessage(item ? item->microhelp() : QString());
-    });
-    auto* clock = new QTimer(this);
+    // Part 0: the menu's micro-help, the credits line while no item is highlighted; part 1: the
+    // candidates shown; part 2: the clock, driven by the bar's once-a-second timer event. The
+    // menu is shown before the bar is made, so the bar finds it.
+    bar_ = new lumora::u_statusbar(this, true);
+    layout()->addWidget(bar_);
+    bar_->of_settext(0, lumora::u_statusbar::credits_line());
     const auto tick = [this] {
-        clock_label_->setText(
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        bar_->of_settext(
+            2, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     };
-    connect(clock, &QTimer::timeout, this, tick);
-    clock->start(1000);
+    connect(bar_, &lumora::u_statusbar::ue_timer, this, tick);
+    set_parts();
     tick();
+}
+
+void w_gallery::set_parts()
+{
+    const int w = width();
+    bar_->of_setparts({std::max(1, w - 340), std::max(2, w - 180), -1});
+}
+
+void w_gallery::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (bar_)
+        set_parts();
 }
 
 void w_gallery::filter()
@@ -369,8 +364,8 @@ void w_gallery::filter()
     static_cast<candidate_filter*>(proxy_)->set(
         name_->text().trimmed(),
         subject_->currentIndex() > 0 ? subject_->currentText() : QString());
-    if (count_label_)
-        count_label_->setText(QStringLiteral("共 %1 名考生").arg(shown_rows()));
+    if (bar_)
+        bar_->of_settext(1, QStringLiteral("共 %1 名考生").arg(shown_rows()));
 }
 
 int w_gallery::shown_rows() const

@@ -13,6 +13,7 @@ class QTableView;
 
 namespace lumora {
 class menu;
+class u_statusbar;
 class uo_ddlb;
 class uo_dh_edit;
 class uo_editmask;
@@ -42,6 +43,9 @@ public:
     /// Rows shown in the grid now (after the filter of the inputs).
     int shown_rows() const;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QWidget* make_inputs();
     QWidget* make_grid(int candidates);
@@ -50,6 +54,7 @@ private:
     QWidget* make_encoders();
     void make_menu();
     void make_status_bar();
+    void set_parts();
     void filter();
     void choose_md5_file();
 
@@ -64,6 +69,5 @@ private:
     QTableView* grid_ = nullptr;
     QLineEdit* md5_file_ = nullptr;
     QLabel* md5_result_ = nullptr;
-    QLabel* count_label_ = nullptr;
-    QLabel* clock_label_ = nullptr;
+    lumora::u_statusbar* bar_ = nullptr;
 };
