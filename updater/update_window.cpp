@@ -42,6 +42,8 @@ QLabel* static_text(QWidget* parent, const char* name, QRect units, int points, 
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
+    // Versions and file names come from qorv.ini and the server: never read them as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(rt::units_to_pixels(units.x(), units.y(), units.width(), units.height()));
     label->setFont(tahoma(points, bold));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);

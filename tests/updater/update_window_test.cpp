@@ -241,6 +241,41 @@ private slots:
         QVERIFY(!s.window->isVisible());
     }
 
+    void labels_show_markup_as_plain_text_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("ver");       // qorv.ini's version
+        QTest::addColumn<QString>("file_name"); // the server's file name
+        QTest::newRow("version from qorv.ini") << "st_6"
+                                               << "<b>1.0</b>"
+                                               << "a.dll";
+        QTest::newRow("file name from the server") << "st_4"
+                                                   << "1"
+                                                   << "<font size=7 color=red>big.dll";
+    }
+
+    void labels_show_markup_as_plain_text()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, ver);
+        QFETCH(QString, file_name);
+        window_setup s;
+        QVERIFY(s.server.add({{file_name, "2", "x"}}));
+        QVERIFY(s.open(ver));
+        message_log log;
+        const bool from_server = label == QLatin1String("st_4");
+        if (from_server)
+            QCOMPARE(s.window->start_update(), job_result::updated);
+        auto* shown = s.child<QLabel>(qPrintable(label));
+        const QString text = from_server ? file_name : ver;
+        QCOMPARE(shown->text(), text);
+        // As rich text the markup would vanish and the label would need far less room.
+        QVERIFY2(shown->sizeHint().width() >= shown->fontMetrics().horizontalAdvance(text),
+                 qPrintable(QString::number(shown->sizeHint().width())));
+        for (const QLabel* l : s.window->findChildren<QLabel*>())
+            QCOMPARE(l->textFormat(), Qt::PlainText);
+    }
+
     void a_failing_version_check_closes_the_window()
     {
         window_setup s;
