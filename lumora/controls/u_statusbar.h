@@ -21,7 +21,8 @@ class n_tmg;
 /// A status bar for the bottom of a window: parts (panes) with texts, icons and drawing styles,
 /// a simple (single-pane) mode, a background colour, geometry queries and hit testing, and a
 /// size grip. It lays itself out along the bottom edge of its parent whatever geometry it is
-/// given (in a layout, the layout places it).
+/// given; in a layout, the layout places it (on a QMainWindow, put it in the central widget's
+/// layout so that it does not cover the central widget).
 ///
 /// It shows the micro-help of the highlighted item of its window's menu (lumora::menu shown
 /// with menu::show_in()) in part 0, and the credits line when the menu closes. With the timer

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -58,6 +59,47 @@ private slots:
         QCOMPARE(w.bar->width(), 500);
         QCOMPARE(refreshed.count(), 3);
         QCOMPARE(refreshed.at(2).at(0).value<std::int16_t>(), std::int16_t{2});
+    }
+
+    void aLayoutPlacesItAndMinimumHeightWaitsForTheNextLayout()
+    {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new QWidget(&window), 1);
+        auto* bar = new u_statusbar(&window);
+        layout->addWidget(bar);
+        window.resize(300, 200);
+        window.show();
+        QTRY_COMPARE(bar->geometry().bottom(), 199);
+        QCOMPARE(bar->width(), 300);
+
+        bar_window w;
+        const int before = w.bar->height();
+        const auto h = static_cast<rt::handle>(w.bar->il_hstatusbar());
+        rt::send_message(h, u_statusbar::sb_setminheight, 60, 0);
+        QCOMPARE(w.bar->height(), before);
+        w.bar->ue_refresh();
+        QCOMPARE(w.bar->height(), 64); // the minimum plus the two vertical borders
+        QCOMPARE(w.bar->geometry().bottom(), 299);
+    }
+
+    void partTips()
+    {
+        bar_window w;
+        const auto h = static_cast<rt::handle>(w.bar->il_hstatusbar());
+        QCOMPARE(rt::send_message(h, u_statusbar::sb_settiptext, 1, rt::lparam_from("¿¼")),
+                 rt::lresult{1});
+        QCOMPARE(rt::send_message(h, u_statusbar::sb_settiptext, 9, rt::lparam_from("x")),
+                 rt::lresult{0});
+        char tip[8] = "-------";
+        rt::send_message(h, u_statusbar::sb_gettiptext, rt::make_long(1, sizeof tip),
+                         rt::lparam_from(tip));
+        QCOMPARE(QByteArray(tip), QByteArray("¿¼"));
+        char small[2] = "-";
+        rt::send_message(h, u_statusbar::sb_gettiptext, rt::make_long(1, sizeof small),
+                         rt::lparam_from(small));
+        QCOMPARE(QByteArray(small), QByteArray()); // never half a character
     }
 
     void partRectangles()
