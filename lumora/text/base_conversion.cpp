@@ -5,6 +5,7 @@
 #include <rt/errors.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace lumora::detail {
 
@@ -19,33 +20,75 @@ QChar digit(std::int64_t value)
     return QChar(static_cast<char16_t>(static_cast<std::uint64_t>(55 + value) & 0xffffu));
 }
 
-bool is_finite(const rt::decimal& value)
+/// A non-negative integer of any size as limbs of nine decimal digits, most significant first.
+using limbs = std::vector<std::uint32_t>;
+constexpr std::uint32_t limb_base = 1'000'000'000;
+
+limbs limbs_of(QStringView digits)
 {
-    const QString text = value.to_text();
-    return !text.isEmpty() && (text[0].isDigit() || (text.size() > 1 && text[1].isDigit()));
+    limbs result;
+    qsizetype length = digits.size() % 9 == 0 ? 9 : digits.size() % 9;
+    for (qsizetype pos = 0; pos < digits.size(); pos += length, length = 9) {
+        std::uint32_t limb = 0;
+        for (const QChar c : digits.mid(pos, length))
+            limb = limb * 10 + (c.unicode() - u'0');
+        if (limb != 0 || !result.empty())
+            result.push_back(limb);
+    }
+    return result;
 }
 
-/// Conversion of an integer too large for 64 bits: decimal remainder steps until it fits.
-QString decto_large(rt::decimal value, std::uint16_t base)
+/// Divides in place (leading zero limbs dropped) and returns the remainder.
+std::uint32_t divide(limbs& value, std::uint32_t divisor)
 {
-    const rt::decimal b(base);
-    QString low; // digits in reverse order
-    std::optional<std::int64_t> small;
-    while (!(small = value.to_int64())) {
-        rt::decimal d = value - (value / b).truncated() * b;
-        // Past 34 significant digits the quotient is rounded; bring the remainder back into
-        // range so that the loop still ends.
-        if (d < rt::decimal(0))
-            d = d + b;
-        if (d >= b)
-            d = d - b;
-        const auto dv = d.to_int64();
-        const std::int64_t digit_value = dv && *dv >= 0 && *dv < base ? *dv : 0;
-        low.append(digit(digit_value));
-        value = ((value - rt::decimal(digit_value)) / b).truncated();
+    std::uint64_t remainder = 0;
+    for (std::uint32_t& limb : value) {
+        const std::uint64_t current = remainder * limb_base + limb;
+        limb = static_cast<std::uint32_t>(current / divisor);
+        remainder = current % divisor;
     }
-    std::reverse(low.begin(), low.end());
-    return decto_integer(*small, base) + low;
+    value.erase(value.begin(), std::find_if(value.begin(), value.end(),
+                                            [](std::uint32_t limb) { return limb != 0; }));
+    return static_cast<std::uint32_t>(remainder);
+}
+
+/// A non-negative integer written in decimal digits, converted exactly: decimal division would
+/// round past 34 significant digits.
+QString integer_digits_in_base(QStringView digits, std::uint16_t base)
+{
+    limbs value = limbs_of(digits);
+    if (value.empty())
+        return QStringLiteral("0");
+    QString low_first;
+    while (!value.empty())
+        low_first.append(digit(divide(value, base)));
+    std::reverse(low_first.begin(), low_first.end());
+    return low_first;
+}
+
+/// At most ten fractional digits of 0.`digits` in base `base`, each written in decimal. Exact:
+/// the fraction is multiplied digit by digit, so a digit never reaches the base.
+QString fraction_digits_in_base(QStringView digits, std::uint16_t base)
+{
+    std::vector<std::uint32_t> fraction(digits.size());
+    std::transform(digits.begin(), digits.end(), fraction.begin(),
+                   [](QChar c) { return static_cast<std::uint32_t>(c.unicode() - u'0'); });
+    QString result;
+    for (int i = 0; i < 10; ++i) {
+        std::uint32_t carry = 0;
+        bool rest_is_zero = true;
+        for (auto it = fraction.rbegin(); it != fraction.rend(); ++it) {
+            const std::uint32_t v = *it * base + carry;
+            *it = v % 10;
+            carry = v / 10;
+            rest_is_zero = rest_is_zero && *it == 0;
+        }
+        // The whole part of the product is the next digit; ten is written "10", not "A".
+        result.append(QString::number(carry));
+        if (rest_is_zero)
+            break;
+    }
+    return result;
 }
 
 } // namespace
@@ -71,35 +114,31 @@ QString decto_integer(std::int64_t value, std::uint16_t base)
 
 QString decto(const rt::decimal& value, std::uint16_t base)
 {
-    if (base < 2 || !is_finite(value))
+    if (base < 2)
         return {};
     if (value.scale() == 0) {
         if (const auto v = value.to_int64())
             return decto_integer(*v, base);
-        return decto_large(value, base);
     }
-
-    const rt::decimal whole = value.truncated();
-    rt::decimal fraction = value - whole;
-    QString result = decto(whole, base);
-    // Between 0 and -1 the integer part is 0 and would lose the sign.
-    if (fraction < rt::decimal(0)) {
-        fraction = -fraction;
-        if (whole == rt::decimal(0))
-            result.prepend(u'-');
-    }
-    result.append(u'.');
-    const rt::decimal b(base);
-    for (int i = 0; i < 10; ++i) {
-        fraction = fraction * b;
-        const rt::decimal k = fraction.truncated();
-        // Fractional digits are written in decimal: ten is "10", not "A".
-        result.append(k.to_text());
-        if (fraction == k)
-            break;
-        fraction = fraction - k;
-    }
-    return result;
+    // The plain text holds the exact coefficient: sign, integer digits, fraction digits.
+    const QString text = value.to_text();
+    QStringView digits = text;
+    const bool negative = digits.startsWith(u'-');
+    if (negative)
+        digits = digits.mid(1);
+    const qsizetype point = digits.indexOf(u'.');
+    const QStringView whole = point < 0 ? digits : digits.first(point);
+    const QStringView fraction = point < 0 ? QStringView() : digits.mid(point + 1);
+    const auto is_digit = [](QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; };
+    if (whole.isEmpty() || !std::all_of(whole.begin(), whole.end(), is_digit) ||
+        !std::all_of(fraction.begin(), fraction.end(), is_digit))
+        return {}; // not a finite number
+    // A negative integer part is below the base and stays in decimal; between 0 and -1 the
+    // sign is kept all the same.
+    QString result = negative ? u'-' + whole.toString() : integer_digits_in_base(whole, base);
+    if (point < 0)
+        return result;
+    return result + u'.' + fraction_digits_in_base(fraction, base);
 }
 
 rt::decimal raised(rt::decimal base, std::int64_t exponent)

@@ -72,6 +72,20 @@ private slots:
         QTest::newRow("negative fraction") << "-1.5" << 16 << "-1.8";
         QTest::newRow("negative integer part stays decimal") << "-20.5" << 16 << "-20.8";
         QTest::newRow("sign kept between 0 and -1") << "-0.5" << 16 << "-0.8";
+        QTest::newRow("negative below -2^63 stays decimal")
+            << "-9223372036854775809" << 16 << "-9223372036854775809";
+        QTest::newRow("negative 10^20 stays decimal")
+            << "-100000000000000000000" << 16 << "-100000000000000000000";
+        QTest::newRow("10^40 exact in base 3") << "1e40" << 3
+                                               << "211112220011011200002021020221120011011121010121"
+                                                  "200011122112122221112100221111011101";
+        QTest::newRow("34 nines exact in hex")
+            << "9999999999999999999999999999999999" << 16 << "1ED09BEAD87C0378D8E63FFFFFFFF";
+        QTest::newRow("123e60 exact in base 7")
+            << "123e60" << 7
+            << "23330564230454315265340502214314541443333261442260332230622262232156146214";
+        QTest::newRow("fraction digit never reaches the base")
+            << "0.3333333333333333333333333333333333" << 3 << "0.0222222222";
         QTest::newRow("base 1") << "5" << 1 << "";
         QTest::newRow("base 0") << "5" << 0 << "";
     }
