@@ -55,6 +55,18 @@ void to_unicode_replacement(const void*, UConverterToUnicodeArgs* args, const ch
     ucnv_cbToUWriteUChars(args, &replacement, 1, 0, status);
 }
 
+// ICU's substitution callback silently drops default-ignorable characters (U+00AD, U+200B,
+// U+FEFF, the variation selectors, ...) that the code page lacks; we promise '?' for every
+// character it lacks, so every unmappable or illegal code point gets the substitution bytes.
+void from_unicode_substitute(const void*, UConverterFromUnicodeArgs* args, const UChar*, int32_t,
+                             UChar32, UConverterCallbackReason reason, UErrorCode* status)
+{
+    if (reason > UCNV_IRREGULAR)
+        return;
+    *status = U_ZERO_ERROR;
+    ucnv_cbFromUWriteSub(args, 0, status);
+}
+
 } // namespace
 
 const char* ansi_codepage()
@@ -89,6 +101,8 @@ QByteArray encode(QStringView text, const char* icu_name)
     UErrorCode status = U_ZERO_ERROR;
     ucnv_setSubstChars(c.get(), "?", 1, &status);
     // A substitution character the code page cannot hold as one byte: keep ICU's own.
+    status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(c.get(), from_unicode_substitute, nullptr, nullptr, nullptr, &status);
     status = U_ZERO_ERROR;
 
     const auto* source = reinterpret_cast<const UChar*>(text.utf16());

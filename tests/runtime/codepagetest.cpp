@@ -24,6 +24,9 @@ private slots:
         QTest::newRow("character the code page lacks")
             << QString::fromUtf8("a😀b") << QByteArray("613f62");
         QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << QByteArray("3f");
+        QTest::newRow("default-ignorable characters the code page lacks")
+            << QString::fromUtf8("a\u00ADb\u200Bc\uFEFF\uFE0F\u2060")
+            << QByteArray("613f623f633f3f3f");
         QTest::newRow("empty") << QString() << QByteArray();
     }
 

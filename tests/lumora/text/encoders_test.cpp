@@ -23,9 +23,16 @@ QString hex_bytes(const QString& text, encoding code)
 {
     QByteArray bytes;
     switch (code) {
-    case encoding::ansi:
-        bytes = QStringEncoder("GBK").encode(text);
+    case encoding::ansi: {
+        // Character by character: where Qt's converter drops a default-ignorable character the
+        // code page lacks (U+00AD, U+200B, U+FEFF, ...), the promise is '?'.
+        QStringEncoder gbk("GBK", QStringConverter::Flag::Stateless);
+        for (const QChar c : text) {
+            const QByteArray one = gbk.encode(QStringView(&c, 1));
+            bytes += one.isEmpty() ? QByteArray("?") : one;
+        }
         break;
+    }
     case encoding::utf8:
         bytes = QStringEncoder(QStringConverter::Utf8).encode(text);
         break;
@@ -98,6 +105,8 @@ private slots:
         QTest::newRow("surrogate pair UTF-16LE") << u8("😀") << encoding::utf16le << "3DD800DE";
         QTest::newRow("surrogate pair UTF-16BE") << u8("😀") << encoding::utf16be << "D83DDE00";
         QTest::newRow("not in code page 936") << u8("😀") << encoding::ansi << "3F";
+        QTest::newRow("default-ignorables not in code page 936 are ?")
+            << u8("a\u00ADb\u200Bc") << encoding::ansi << "613F623F63";
         QTest::newRow("empty") << "" << encoding::utf8 << "";
     }
 
@@ -296,6 +305,8 @@ private slots:
             << u8("😀") << encoding::utf16le << "%3D%D8%00%DE";
         QTest::newRow("surrogate pair not in code page 936") << u8("😀") << encoding::ansi << "%3F";
         QTest::newRow("Chinese run") << u8("中文") << encoding::ansi << "%D6%D0%CE%C4";
+        QTest::newRow("byte-order mark and variation selector are ?")
+            << u8("中\uFEFF\uFE0F文") << encoding::ansi << "%D6%D0%3F%3F%CE%C4";
     }
 
     void urlencode()
