@@ -95,6 +95,47 @@ bool resolvable(const Sym& sym, std::optional<std::uint16_t> version)
     return true;
 }
 
+/// Looks `name` up through a GNU hash section, calling `exported_at` for every symbol index of
+/// its chain whose hash matches. Empty when the table is damaged (the caller then reads every
+/// symbol).
+template <typename F>
+std::optional<bool> gnu_hash_lookup(QByteArrayView image, const Shdr& table,
+                                    std::uint64_t symbol_count, QByteArrayView name,
+                                    F&& exported_at)
+{
+    if (!inside(image, table.sh_offset, table.sh_size))
+        return std::nullopt;
+    const QByteArrayView bytes = image.sliced(static_cast<qsizetype>(table.sh_offset),
+                                              static_cast<qsizetype>(table.sh_size));
+    const auto word = [&](std::uint64_t offset) { return read_at<std::uint32_t>(bytes, offset); };
+    const auto buckets = word(0), first_hashed = word(4), bloom_words = word(8);
+    if (!buckets || !first_hashed || !bloom_words || *buckets == 0)
+        return std::nullopt;
+    const std::uint64_t bucket_offset = 16 + std::uint64_t{*bloom_words} * sizeof(ElfW(Addr));
+    const std::uint64_t chain_offset = bucket_offset + std::uint64_t{*buckets} * 4;
+    if (!inside(bytes, bucket_offset, std::uint64_t{*buckets} * 4))
+        return std::nullopt;
+
+    std::uint32_t hash = 5381;
+    for (const char c : name)
+        hash = hash * 33 + static_cast<unsigned char>(c);
+    const std::uint32_t start = *word(bucket_offset + std::uint64_t{hash % *buckets} * 4);
+    if (start == 0)
+        return false; // no symbol of this hash
+    if (start < *first_hashed)
+        return std::nullopt;
+    for (std::uint64_t i = start; i < symbol_count; ++i) {
+        const auto chain = word(chain_offset + (i - *first_hashed) * 4);
+        if (!chain)
+            return std::nullopt;
+        if ((*chain | 1u) == (hash | 1u) && exported_at(i))
+            return true;
+        if (*chain & 1u)
+            return false; // the last symbol of the chain
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 bool elf_compatible(QByteArrayView header)
@@ -161,21 +202,32 @@ std::optional<bool> elf_exports(QByteArrayView image, QByteArrayView function)
 
     const char* strings = image.data() + strtab.sh_offset;
     const std::uint64_t strings_size = strtab.sh_size;
-    for (std::uint64_t i = 1; i < symbol_count; ++i) {
+    const auto exported_at = [&](std::uint64_t i) {
         const Sym sym = *read_at<Sym>(image, dynsym->sh_offset + i * sizeof(Sym));
         if (sym.st_name >= strings_size)
-            continue;
+            return false;
         const std::uint64_t room = strings_size - sym.st_name;
         if (room <= static_cast<std::uint64_t>(function.size()))
-            continue; // the name and its terminating zero must fit
+            return false; // the name and its terminating zero must fit
         const char* name = strings + sym.st_name;
         if (std::memcmp(name, function.data(), static_cast<std::size_t>(function.size())) != 0 ||
             name[function.size()] != '\0')
-            continue;
+            return false;
         std::optional<std::uint16_t> version;
         if (versym)
             version = read_at<std::uint16_t>(image, versym->sh_offset + i * sizeof(std::uint16_t));
-        if (resolvable(sym, version))
+        return resolvable(sym, version);
+    };
+
+    // The loader looks names up through the GNU hash table; so does this, when there is one.
+    for (std::uint64_t i = 0; i < section_count; ++i) {
+        const Shdr s = section(i);
+        if (s.sh_type == SHT_GNU_HASH && s.sh_link == dynsym_index)
+            if (const auto found = gnu_hash_lookup(image, s, symbol_count, function, exported_at))
+                return *found;
+    }
+    for (std::uint64_t i = 1; i < symbol_count; ++i) {
+        if (exported_at(i))
             return true;
     }
     return false;

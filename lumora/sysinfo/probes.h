@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -23,17 +24,19 @@ inline constexpr std::int32_t processor_architecture_amd64 = 9;
 inline constexpr std::int32_t processor_architecture_arm64 = 12;
 inline constexpr std::int32_t processor_architecture_unknown = 0xffff;
 
-/// Whether the last of_infoversion64bit() found a 64-bit system. False until then.
-LUMORA_EXPORT extern bool blniswin64bit;
+/// Whether the last of_infoversion64bit() found a 64-bit system. False until then. Atomic: any
+/// thread may read it while another asks again.
+LUMORA_EXPORT extern std::atomic<bool> blniswin64bit;
 
 /// Whether the shared library `ls_dllname` exports the function `ls_functionname`.
 ///
 /// The library is named as the dynamic loader takes it: a file name such as "libm.so.6", or a
-/// path (any name with a "/"). A library the process has loaded already answers from memory
-/// and stays loaded. Any other library is found as the loader would find it (the directories
+/// path (any name with a "/"). A library the process has loaded is the file the loader mapped
+/// (and stays loaded). Any other library is found as the loader would find it (the directories
 /// of LD_LIBRARY_PATH, the loader's cache /etc/ld.so.cache, then the system directories),
-/// skipping files built for another machine, and its dynamic symbol table is read from the
-/// file: nothing is loaded and none of its code runs. Only the library's own exports count,
+/// skipping files built for another machine. Either way the dynamic symbol table is read from
+/// the file, so loading a library never changes the answer: nothing is loaded and none of its
+/// code runs. Only the library's own exports count,
 /// not those of the libraries it depends on.
 ///
 /// False for a null or empty name, a library that cannot be found or read, and a function it
@@ -42,7 +45,8 @@ LUMORA_EXPORT bool of_apifunctionpresent(const std::optional<QString>& ls_functi
                                          const std::optional<QString>& ls_dllname);
 
 /// "64bits" when the system's native processor architecture is x86-64 or Itanium, otherwise
-/// "32bits" (other 64-bit architectures included). Sets blniswin64bit to the same answer; the
+/// "32bits" (other 64-bit architectures included). An x86-64 process answers "64bits" whatever
+/// personality uname() reports (setarch i686). Sets blniswin64bit to the same answer; the
 /// flag is false from the start of the call.
 LUMORA_EXPORT QString of_infoversion64bit();
 

@@ -13,7 +13,7 @@
 
 namespace lumora {
 
-bool blniswin64bit = false;
+std::atomic<bool> blniswin64bit = false;
 
 namespace detail {
 
@@ -65,6 +65,14 @@ std::optional<bool> loaded_library_exports(const QByteArray& library, const QByt
     link_map* own = nullptr;
     if (dlinfo(handle, RTLD_DI_LINKMAP, &own) != 0 || !own)
         return false;
+    // The library's own file answers, as for a library that is not loaded: dlsym would miss the
+    // loader's own exports, functions that resolve into the vDSO, and unique symbols another
+    // library defined first, so that loading a library would change the answer.
+    if (own->l_name && own->l_name[0] == '/') {
+        if (const auto exported = file_exports(QFile::decodeName(own->l_name), function))
+            return *exported;
+    }
+    // An object without a readable file (the vDSO): what the loader finds in it.
     dlerror();
     void* address = dlsym(handle, function.constData());
     if (!address)
@@ -75,6 +83,21 @@ std::optional<bool> loaded_library_exports(const QByteArray& library, const QByt
     if (dladdr1(address, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) == 0)
         return false;
     return owner == own;
+}
+
+std::optional<bool> file_exports(const QString& path, const QByteArray& function)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const qint64 size = file.size();
+    uchar* data = size > 0 ? file.map(0, size) : nullptr;
+    if (!data)
+        return std::nullopt;
+    const auto exported =
+        elf_exports(QByteArrayView(reinterpret_cast<const char*>(data), size), function);
+    file.unmap(data);
+    return exported;
 }
 
 QString find_library_file(const QString& library)
@@ -154,26 +177,24 @@ bool of_apifunctionpresent(const std::optional<QString>& ls_functionname,
     const QString path = detail::find_library_file(*ls_dllname);
     if (path.isEmpty())
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const qint64 size = file.size();
-    uchar* data = size > 0 ? file.map(0, size) : nullptr;
-    if (!data)
-        return false;
-    const auto exported =
-        detail::elf_exports(QByteArrayView(reinterpret_cast<const char*>(data), size), function);
-    file.unmap(data);
-    return exported.value_or(false);
+    return detail::file_exports(path, function).value_or(false);
 }
 
 QString of_infoversion64bit()
 {
     blniswin64bit = false;
+    // A process running x86-64 (or Itanium) code is on such a system: a 32-bit personality
+    // (setarch i686) only changes what uname() reports.
+#if defined(__x86_64__)
+    return detail::infoversion64bit("x86_64");
+#elif defined(__ia64__)
+    return detail::infoversion64bit("ia64");
+#else
     utsname name{};
     if (uname(&name) != 0)
         return QStringLiteral("32bits");
     return detail::infoversion64bit(QByteArrayView(name.machine));
+#endif
 }
 
 } // namespace lumora

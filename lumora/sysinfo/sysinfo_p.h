@@ -20,6 +20,9 @@ std::optional<bool> loaded_library_exports(const QByteArray& library, const QByt
 
 /// Whether an ELF shared object for this process's machine and word size starts `header`.
 bool elf_compatible(QByteArrayView header);
+/// elf_exports() of the file at `path`; empty when it cannot be read or is no library for this
+/// machine.
+std::optional<bool> file_exports(const QString& path, const QByteArray& function);
 
 /// Whether the ELF image `image` (a whole file) exports `function` in its dynamic symbol table
 /// as the dynamic loader would resolve it by name: defined, global or weak, visible, not of a

@@ -10,12 +10,15 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <elf.h>
 #include <link.h>
+#include <sys/personality.h>
+#include <sys/utsname.h>
 
 #include <cstring>
 #include <set>
@@ -42,6 +45,17 @@ QString loaded_path(const QString& name)
     for (const std::string& path : loaded_objects()) {
         const QString p = QString::fromStdString(path);
         if (QFileInfo(p).fileName() == name)
+            return p;
+    }
+    return QString();
+}
+
+/// The path of the dynamic loader of this process.
+QString loaded_loader()
+{
+    for (const std::string& path : loaded_objects()) {
+        const QString p = QString::fromStdString(path);
+        if (QFileInfo(p).fileName().startsWith(QLatin1String("ld-linux")))
             return p;
     }
     return QString();
@@ -145,6 +159,52 @@ private slots:
         QCOMPARE(
             lumora::detail::loaded_library_exports(QFile::encodeName(library), function.toUtf8()),
             std::optional<bool>(expected));
+        QCOMPARE(loaded_objects(), before);
+    }
+
+    // Loading state never changes the answer: every symbol the library's own table defines (as
+    // readelf lists it; a plain lookup takes a name's default version) answers true, the loader's
+    // own exports and functions that resolve into the vDSO (time, gettimeofday) included.
+    void every_defined_symbol_of_a_loaded_library_data()
+    {
+        QTest::addColumn<QString>("library");
+        QTest::newRow("libc") << "libc.so.6";
+        QTest::newRow("the dynamic loader") << QFileInfo(loaded_loader()).fileName();
+        QTest::newRow("libm") << "libm.so.6";
+        QTest::newRow("libstdc++") << "libstdc++.so.6";
+        QTest::newRow("Qt6Core") << "libQt6Core.so.6";
+    }
+    void every_defined_symbol_of_a_loaded_library()
+    {
+        QFETCH(QString, library);
+        const QString path = loaded_path(library);
+        QVERIFY2(!path.isEmpty(), "library not loaded");
+        QProcess readelf;
+        readelf.start(QStringLiteral("readelf"), {"-W", "--dyn-syms", path});
+        QVERIFY(readelf.waitForFinished() && readelf.exitCode() == 0);
+        QStringList names;
+        for (const QByteArray& line : readelf.readAllStandardOutput().split('\n')) {
+            // Num: Value Size Type Bind Vis Ndx Name. Thread-local variables have no one address
+            // and the version names (ABS) are no symbols.
+            const QList<QByteArray> f = line.simplified().split(' ');
+            if (f.size() < 8 || !f[0].endsWith(':') || f[0] == "Num:" || f[6] == "UND" || f[6] == "ABS" ||
+                f[3] == "TLS" || f[3] == "SECTION" || f[3] == "FILE")
+                continue;
+            const QByteArray name = f[7];
+            const qsizetype at = name.indexOf('@');
+            if (at < 0 || name.mid(at, 2) == "@@")
+                names.append(QString::fromLatin1(at < 0 ? name : name.left(at)));
+        }
+        QVERIFY(names.size() > 30);
+        const auto before = loaded_objects();
+        for (const QString& name : std::as_const(names)) {
+            if (!lumora::of_apifunctionpresent(name, library))
+                QFAIL(qPrintable(name + QStringLiteral(" answers 0")));
+        }
+        for (const char* absent : {"no_such_function_anywhere", "printf_", "_", "GLIBC_2.2.5"}) {
+            if (!names.contains(QLatin1String(absent)))
+                QVERIFY2(!lumora::of_apifunctionpresent(absent, library), absent);
+        }
         QCOMPARE(loaded_objects(), before);
     }
 
@@ -362,14 +422,31 @@ private slots:
         QFETCH(QString, answer);
         lumora::blniswin64bit = answer != QLatin1String("64bits"); // the call must set it anew
         QCOMPARE(lumora::detail::infoversion64bit(machine), answer);
-        QCOMPARE(lumora::blniswin64bit, answer == QLatin1String("64bits"));
+        QCOMPARE(lumora::blniswin64bit.load(), answer == QLatin1String("64bits"));
     }
 
+    void this_system_data()
+    {
+        QTest::addColumn<bool>("linux32");
+        QTest::newRow("native personality") << false;
+        QTest::newRow("32-bit personality, as setarch i686 sets") << true;
+    }
     void this_system()
     {
 #if defined(__x86_64__)
+        QFETCH(bool, linux32);
+        const int previous = personality(0xffffffff);
+        QVERIFY(previous != -1);
+        if (linux32)
+            QVERIFY(personality(PER_LINUX32) != -1);
+        utsname name{};
+        uname(&name);
+        const QByteArray machine(name.machine);
         lumora::blniswin64bit = false;
-        QCOMPARE(lumora::of_infoversion64bit(), QStringLiteral("64bits"));
+        const QString answer = lumora::of_infoversion64bit();
+        personality(static_cast<unsigned long>(previous));
+        QCOMPARE(machine, linux32 ? QByteArray("i686") : QByteArray("x86_64"));
+        QCOMPARE(answer, QStringLiteral("64bits"));
         QVERIFY(lumora::blniswin64bit);
 #else
         QSKIP("the answer for this machine is covered by sixty_four_bit_answers");
