@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -140,6 +141,16 @@ public:
                                std::optional<std::int32_t> al_decimalb) const;
     std::int16_t of_bitwiseand(std::optional<std::int16_t> ai_decimala,
                                std::optional<std::int16_t> ai_decimalb) const;
+    /// Operands of mixed widths (a 16-bit one with a 32-bit one or a literal) take the 32-bit
+    /// form.
+    template <std::integral A, std::integral B>
+    requires(!(std::same_as<A, std::int16_t> && std::same_as<B, std::int16_t>)) std::int32_t
+        of_bitwiseand(A al_decimala, B al_decimalb)
+    const
+    {
+        return of_bitwiseand(static_cast<std::int32_t>(al_decimala),
+                             static_cast<std::int32_t>(al_decimalb));
+    }
 
     /// Bitwise OR; a null operand reads as 0.
     std::int32_t of_bitwiseor(std::int32_t al_decimala, std::int32_t al_decimalb) const
@@ -154,6 +165,16 @@ public:
                               std::optional<std::int32_t> al_decimalb) const;
     std::int16_t of_bitwiseor(std::optional<std::int16_t> ai_decimala,
                               std::optional<std::int16_t> ai_decimalb) const;
+    /// Operands of mixed widths (a 16-bit one with a 32-bit one or a literal) take the 32-bit
+    /// form.
+    template <std::integral A, std::integral B>
+    requires(!(std::same_as<A, std::int16_t> && std::same_as<B, std::int16_t>)) std::int32_t
+        of_bitwiseor(A al_decimala, B al_decimalb)
+    const
+    {
+        return of_bitwiseor(static_cast<std::int32_t>(al_decimala),
+                            static_cast<std::int32_t>(al_decimalb));
+    }
     /// Bitwise OR of all elements; 4294967295 for an array of fewer than two elements.
     /// \code
     /// of_bitwiseor(std::vector<std::uint32_t>{1, 2, 4}) == 7
@@ -173,6 +194,16 @@ public:
                                std::optional<std::int32_t> al_decimalb) const;
     std::int16_t of_bitwisexor(std::optional<std::int16_t> ai_decimala,
                                std::optional<std::int16_t> ai_decimalb) const;
+    /// Operands of mixed widths (a 16-bit one with a 32-bit one or a literal) take the 32-bit
+    /// form.
+    template <std::integral A, std::integral B>
+    requires(!(std::same_as<A, std::int16_t> && std::same_as<B, std::int16_t>)) std::int32_t
+        of_bitwisexor(A al_decimala, B al_decimalb)
+    const
+    {
+        return of_bitwisexor(static_cast<std::int32_t>(al_decimala),
+                             static_cast<std::int32_t>(al_decimalb));
+    }
 
     /// Bitwise NOT; a null reads as 0, so of_bitwisenot of a null is -1.
     std::int32_t of_bitwisenot(std::int32_t al_decimal) const
@@ -208,7 +239,14 @@ public:
     std::int32_t of_sizeof([[maybe_unused]] QChar ac_data) const { return size_char; }
     std::int32_t of_sizeof([[maybe_unused]] char16_t ac_data) const { return size_char; }
     std::int32_t of_sizeof([[maybe_unused]] const QString& as_data) const { return size_string; }
-    std::int32_t of_sizeof([[maybe_unused]] bool ab_data) const { return size_boolean; }
+    /// A text literal is a string, not a pointer that converts to boolean.
+    std::int32_t of_sizeof([[maybe_unused]] const char* as_data) const { return size_string; }
+    std::int32_t of_sizeof([[maybe_unused]] const char16_t* as_data) const { return size_string; }
+    /// Only a boolean itself: no pointer or number converts to it.
+    template <std::same_as<bool> B> std::int32_t of_sizeof([[maybe_unused]] B ab_data) const
+    {
+        return size_boolean;
+    }
     /// The size of a null scalar is that of its type.
     template <typename T>
     std::int32_t of_sizeof([[maybe_unused]] const std::optional<T>& data) const

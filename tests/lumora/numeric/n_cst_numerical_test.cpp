@@ -331,6 +331,11 @@ private slots:
         QTest::newRow("integer xor -1 32767") << "xor16" << -1 << 32767 << -32768;
         QTest::newRow("integer not 0") << "not16" << 0 << 0 << -1;
         QTest::newRow("integer not -32768") << "not16" << -32768 << 0 << 32767;
+        QTest::newRow("integer and long take the long form")
+            << "and16x32" << -1 << 0x12345 << 0x12345;
+        QTest::newRow("integer or long take the long form") << "or16x32" << 0 << 0x10000 << 0x10000;
+        QTest::newRow("integer xor long take the long form")
+            << "xor16x32" << -1 << 0x10000 << -65537;
     }
     void combinations()
     {
@@ -357,6 +362,12 @@ private slots:
             result = n.of_bitwisexor(a16, b16);
         else if (function == "not16")
             result = n.of_bitwisenot(a16);
+        else if (function == "and16x32")
+            result = n.of_bitwiseand(a16, b);
+        else if (function == "or16x32")
+            result = n.of_bitwiseor(a16, b);
+        else if (function == "xor16x32")
+            result = n.of_bitwisexor(a16, b);
         else
             QFAIL("unknown function");
         QCOMPARE(result, expected);

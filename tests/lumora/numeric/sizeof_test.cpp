@@ -156,6 +156,8 @@ private slots:
         QCOMPARE(n.of_sizeof(u'x'), 1);
         QCOMPARE(n.of_sizeof(QStringLiteral("a long text")), 4);
         QCOMPARE(n.of_sizeof(true), 1);
+        QCOMPARE(n.of_sizeof("abc"), 4); // a text, not a pointer read as boolean
+        QCOMPARE(n.of_sizeof(u"abc"), 4);
         QCOMPARE(n.of_sizeof(std::optional<std::int16_t>()), 2);
         QCOMPARE(n.of_sizeof(std::optional<QString>()), 4);
     }
