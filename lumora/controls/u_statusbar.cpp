@@ -432,7 +432,8 @@ QString u_statusbar::credits_line()
 bool u_statusbar::of_settext(std::int16_t ai_part, std::int16_t ai_style, const QString& as_text)
 {
     // Part and style travel together in one parameter, as their sum.
-    const auto w = static_cast<rt::wparam>(static_cast<std::int32_t>(ai_part) + ai_style);
+    const std::int32_t part_and_style = ai_part + ai_style;
+    const auto w = static_cast<rt::wparam>(part_and_style);
     QByteArray text = rt::to_ansi(as_text);
     if (ai_style & sbt_ownerdraw) {
         // The part keeps the address of its text; keep the text while the part shows it.
@@ -636,8 +637,16 @@ bool u_statusbar::event(QEvent* event)
     case QEvent::ParentChange:
         d->attach();
         break;
-    case QEvent::FontChange:
     case QEvent::Show:
+        // An ancestor may have been moved into another window since the control was created
+        // (a central widget given to a main window): find the window, and its menu, again.
+        if (d->watched_parent != parentWidget() ||
+            (parentWidget() != nullptr && parentWidget()->window() != d->window))
+            d->attach();
+        else
+            d->place();
+        break;
+    case QEvent::FontChange:
         d->place();
         break;
     case QEvent::ToolTip: {

@@ -293,9 +293,17 @@ private slots:
         menu* file = root.add_item(QStringLiteral("文件(&F)"), QStringLiteral("文件操作"));
         file->add_item(QStringLiteral("打开(&O)"), QStringLiteral("打开一个考务文件"));
         menu* save = file->add_item(QStringLiteral("保存(&S)"), QStringLiteral("保存当前文件"));
+        // The bar is made on a central widget before that joins the window, and before the
+        // window has its menu: it finds both when shown.
+        auto* central = new QWidget;
+        auto* layout = new QVBoxLayout(central);
+        layout->addStretch();
+        auto* bar = new u_statusbar(central);
+        layout->addWidget(bar);
+        window.setCentralWidget(central);
         QMenuBar* menubar = root.show_in(&window);
-        auto* bar = new u_statusbar(&window); // after the menu: it finds the window's menu
         window.show();
+        QCOMPARE(bar->iw_parent(), &window);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         bar->of_settext(0, QStringLiteral("起始"));
 
