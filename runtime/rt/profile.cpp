@@ -14,6 +14,7 @@ namespace detail {
 namespace {
 
 constexpr char utf8_bom[] = "\xEF\xBB\xBF";
+constexpr char utf16le_bom[] = "\xFF\xFE";
 
 bool is_blank(QChar c)
 {
@@ -75,7 +76,15 @@ bool has_line_break(const QString& s)
 ini_document ini_document::parse(QByteArrayView bytes)
 {
     ini_document doc;
-    if (bytes.startsWith(QByteArrayView(utf8_bom, 3))) {
+    if (bytes.startsWith(QByteArrayView(utf16le_bom, 2))) {
+        doc.encoding_ = encoding::utf16le_bom;
+        bytes = bytes.sliced(2);
+        // A stray byte after the last code unit is kept, at the very end, but belongs to no line.
+        if (bytes.size() % 2 != 0) {
+            doc.tail_ = bytes.last(1).toByteArray();
+            bytes.chop(1);
+        }
+    } else if (bytes.startsWith(QByteArrayView(utf8_bom, 3))) {
         doc.encoding_ = encoding::utf8_bom;
         bytes = bytes.sliced(3);
     } else {
@@ -84,25 +93,49 @@ ini_document ini_document::parse(QByteArrayView bytes)
         doc.encoding_ = probe.hasError() ? encoding::ansi : encoding::utf8;
     }
 
-    // '\n' and '\r' never occur inside a multi-byte character of UTF-8 or of the double-byte
-    // code pages, so the bytes can be split before they are decoded.
-    qsizetype pos = 0;
-    while (pos < bytes.size()) {
+    // Lines are split on whole code units. '\n' and '\r' never occur inside a multi-byte
+    // character of UTF-8 or of the double-byte code pages, nor as part of a surrogate pair.
+    const qsizetype w = doc.unit();
+    const qsizetype units = bytes.size() / w;
+    qsizetype start = 0;
+    while (start < units) {
         line l;
-        qsizetype nl = bytes.indexOf('\n', pos);
-        qsizetype end = nl < 0 ? bytes.size() : nl;
-        if (nl >= 0) {
-            const bool crlf = end > pos && bytes[end - 1] == '\r';
-            if (crlf)
+        qsizetype nl = start;
+        while (nl < units && doc.unit_at(bytes, nl) != u'\n')
+            ++nl;
+        qsizetype end = nl;
+        if (nl < units) {
+            if (end > start && doc.unit_at(bytes, end - 1) == u'\r')
                 --end;
-            l.eol = crlf ? QByteArray("\r\n") : QByteArray("\n");
+            l.eol = bytes.sliced(end * w, (nl + 1 - end) * w).toByteArray();
         }
-        l.raw = bytes.sliced(pos, end - pos).toByteArray();
-        l.text = doc.encoding_ == encoding::ansi ? from_ansi(l.raw) : QString::fromUtf8(l.raw);
+        l.raw = bytes.sliced(start * w, (end - start) * w).toByteArray();
+        l.text = doc.decode(l.raw);
         doc.lines_.append(std::move(l));
-        pos = nl < 0 ? bytes.size() : nl + 1;
+        start = nl + 1;
     }
     return doc;
+}
+
+char16_t ini_document::unit_at(QByteArrayView raw, qsizetype i) const
+{
+    if (unit() == 1)
+        return static_cast<unsigned char>(raw[i]);
+    return static_cast<char16_t>(static_cast<unsigned char>(raw[2 * i]) |
+                                 static_cast<unsigned char>(raw[2 * i + 1]) << 8);
+}
+
+QString ini_document::decode(QByteArrayView raw) const
+{
+    switch (encoding_) {
+    case encoding::ansi:
+        return from_ansi(raw);
+    case encoding::utf16le_bom:
+        return QStringDecoder(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless)
+            .decode(raw);
+    default:
+        return QString::fromUtf8(raw);
+    }
 }
 
 qsizetype ini_document::find_section(const QString& section) const
@@ -147,6 +180,10 @@ std::optional<QString> ini_document::value(const QString& section, const QString
 
 std::optional<QByteArray> ini_document::encode(const QString& text) const
 {
+    if (encoding_ == encoding::utf16le_bom)
+        return QByteArray(
+            QStringEncoder(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless)
+                .encode(text));
     if (encoding_ != encoding::ansi)
         return text.toUtf8();
     QByteArray bytes = to_ansi(text);
@@ -162,7 +199,7 @@ QByteArray ini_document::default_eol() const
         if (!l.eol.isEmpty())
             return l.eol;
     // A new or one-line file gets the platform's own line ending.
-    return QByteArrayLiteral("\r\n");
+    return *encode(QStringLiteral("\r\n"));
 }
 
 bool ini_document::set(const QString& section, const QString& key, const QString& value)
@@ -190,13 +227,16 @@ bool ini_document::set(const QString& section, const QString& key, const QString
     if (at >= 0) {
         // Keep the key as written and the blanks around "=": only the value changes.
         line& l = lines_[at];
-        const qsizetype eq = l.raw.indexOf('=');
-        qsizetype value_start = eq + 1;
-        while (value_start < l.raw.size() &&
-               (l.raw[value_start] == ' ' || l.raw[value_start] == '\t'))
+        const qsizetype units = l.raw.size() / unit();
+        qsizetype value_start = 0;
+        while (unit_at(l.raw, value_start) != u'=')
             ++value_start;
-        l.raw = l.raw.first(value_start) + *encoded_value;
-        l.text = encoding_ == encoding::ansi ? from_ansi(l.raw) : QString::fromUtf8(l.raw);
+        ++value_start;
+        while (value_start < units &&
+               (unit_at(l.raw, value_start) == u' ' || unit_at(l.raw, value_start) == u'\t'))
+            ++value_start;
+        l.raw = l.raw.first(value_start * unit()) + *encoded_value;
+        l.text = decode(l.raw);
         return true;
     }
 
@@ -231,9 +271,11 @@ QByteArray ini_document::bytes() const
     QByteArray out;
     if (encoding_ == encoding::utf8_bom)
         out.append(utf8_bom, 3);
+    else if (encoding_ == encoding::utf16le_bom)
+        out.append(utf16le_bom, 2);
     for (const line& l : lines_)
         out += l.raw + l.eol;
-    return out;
+    return out + tail_;
 }
 
 } // namespace detail

@@ -11,8 +11,10 @@ namespace rt {
 /// to case, blanks around names and values are ignored, and one pair of enclosing double quotes
 /// is removed from a value when it is read. A missing file, section or key gives the default.
 ///
-/// Files are read as UTF-8 when they are valid UTF-8 (a byte-order mark is skipped), otherwise in
-/// the ANSI code page (see codepage.h), and written back in the encoding they were read in.
+/// Files with the byte-order mark of UTF-16LE are read as UTF-16LE; other files as UTF-8 when they
+/// are valid UTF-8 (a byte-order mark is skipped), otherwise in the ANSI code page (see
+/// codepage.h). A file is written back in the encoding it was read in, with its byte-order mark,
+/// and every line that a write does not change keeps its bytes.
 QString profile_string(const QString& file, const QString& section, const QString& key,
                        const QString& default_value = {});
 

@@ -15,10 +15,10 @@ namespace rt::detail {
 /// does not touch are written back byte for byte, whatever their encoding or line ending.
 class ini_document {
 public:
-    enum class encoding { utf8, utf8_bom, ansi };
+    enum class encoding { utf8, utf8_bom, ansi, utf16le_bom };
 
-    /// Reads the bytes of a file: UTF-8 when they are valid UTF-8 (after an optional byte-order
-    /// mark), otherwise the ANSI code page.
+    /// Reads the bytes of a file: UTF-16LE after its byte-order mark (FF FE), UTF-8 when they are
+    /// valid UTF-8 (after an optional byte-order mark), otherwise the ANSI code page.
     static ini_document parse(QByteArrayView bytes);
 
     /// The value of `key` in `section` with blanks and one pair of enclosing double quotes
@@ -38,7 +38,7 @@ public:
 private:
     struct line {
         QByteArray raw; ///< without its terminator
-        QByteArray eol; ///< "\r\n", "\n" or empty (last line without one)
+        QByteArray eol; ///< "\r\n", "\n" or empty (last line without one), in the file's encoding
         QString text;   ///< raw decoded
     };
 
@@ -47,9 +47,15 @@ private:
     /// Index of the first line of `key` in the section whose header is at `header`, or -1.
     qsizetype find_key(qsizetype header, const QString& key) const;
     std::optional<QByteArray> encode(const QString& text) const;
+    QString decode(QByteArrayView raw) const;
     QByteArray default_eol() const;
+    /// Bytes per code unit: 2 in UTF-16, 1 otherwise.
+    qsizetype unit() const { return encoding_ == encoding::utf16le_bom ? 2 : 1; }
+    /// The code unit at unit index `i` of `raw`.
+    char16_t unit_at(QByteArrayView raw, qsizetype i) const;
 
     QList<line> lines_;
+    QByteArray tail_; ///< an odd byte at the end of a UTF-16 file
     encoding encoding_ = encoding::utf8;
 };
 

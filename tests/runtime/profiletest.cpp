@@ -44,6 +44,14 @@ private:
     bool was_root_;
 };
 
+/// `text` as a file in UTF-16LE with its byte-order mark.
+QByteArray utf16(const char* text)
+{
+    const QString s = QString::fromUtf8(text);
+    return QByteArray("\xFF\xFE", 2) +
+           QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+}
+
 } // namespace
 
 class profile_test : public QObject {
@@ -121,6 +129,16 @@ private slots:
         QTest::newRow("UTF-8 with byte-order mark")
             << QByteArray("\xEF\xBB\xBF[q]\nname=\xE4\xB8\xAD\n") << "q"
             << "name" << QString::fromUtf8("中");
+        QTest::newRow("UTF-16LE with byte-order mark")
+            << utf16("[qorv]\r\nservername=考试中心\r\nver=\"1.3\"\r\n") << "qorv"
+            << "ver"
+            << "1.3";
+        QTest::newRow("UTF-16LE Chinese value")
+            << utf16("[qorv]\r\nservername=考试中心\r\n") << "QORV"
+            << "servername" << QString::fromUtf8("考试中心");
+        QTest::newRow("UTF-16LE with a stray last byte") << utf16("[q]\nk=1\n") + 'x' << "q"
+                                                         << "k"
+                                                         << "1";
         QTest::newRow("UTF-8 section name")
             << QByteArray("[\xE8\x80\x83\xE8\xAF\x95]\nk=1\n") << QString::fromUtf8("考试") << "k"
             << "1";
@@ -194,6 +212,18 @@ private slots:
             << QByteArray("[q]\nname=\xE4\xB8\xAD\n") << "q"
             << "city" << QString::fromUtf8("北京")
             << QByteArray("[q]\nname=\xE4\xB8\xAD\ncity=\xE5\x8C\x97\xE4\xBA\xAC\n");
+        QTest::newRow("UTF-16LE file stays UTF-16LE")
+            << utf16("; 设置\r\n[qorv]\r\nservername=考试中心\r\nver=\"1.0\"\r\n") << "qorv"
+            << "ver"
+            << "\"1.3\"" << utf16("; 设置\r\n[qorv]\r\nservername=考试中心\r\nver=\"1.3\"\r\n");
+        QTest::newRow("UTF-16LE key added with the file's line ending")
+            << utf16("[qorv]\nservername=x") << "qorv"
+            << "ver"
+            << "\"2\"" << utf16("[qorv]\nservername=x\nver=\"2\"\n");
+        QTest::newRow("UTF-16LE section added after a line of odd characters")
+            << utf16("[a]\r\nk=😀\r\n") << "qorv"
+            << "ver"
+            << "1" << utf16("[a]\r\nk=😀\r\n[qorv]\r\nver=1\r\n");
         QTest::newRow("GBK file stays GBK")
             << QByteArray("[q]\r\nname=\xD6\xD0\r\n") << "q"
             << "city" << QString::fromUtf8("北京")
