@@ -18,6 +18,7 @@ namespace {
 struct entry {
     handle_kind kind = handle_kind::none;
     QPointer<QObject> object;
+    const QObject* key = nullptr; // the object's address, for by_object (the pointer clears first)
     message_target* target = nullptr;
     QIcon icon;
     QMetaObject::Connection on_destroyed;
@@ -42,11 +43,8 @@ struct registry {
         if (it == entries.end())
             return;
         QObject::disconnect(it->second.on_destroyed);
-        for (auto o = by_object.begin(); o != by_object.end(); ++o)
-            if (o->second == h) {
-                by_object.erase(o);
-                break;
-            }
+        if (const auto o = by_object.find(it->second.key); o != by_object.end() && o->second == h)
+            by_object.erase(o);
         entries.erase(it);
     }
 
@@ -64,7 +62,7 @@ struct registry {
             retire(found->second);
         }
         const handle h = next_handle();
-        entry e{kind, object, target, {}, {}};
+        entry e{kind, object, object, target, {}, {}};
         // The handle goes when the object goes, so a later object at the same address never
         // inherits it.
         e.on_destroyed =
@@ -153,7 +151,7 @@ handle register_icon(const QIcon& icon)
         return 0;
     registry& r = the_registry();
     const handle h = r.next_handle();
-    r.entries.emplace(h, entry{handle_kind::icon, {}, nullptr, icon, {}});
+    r.entries.emplace(h, entry{handle_kind::icon, {}, nullptr, nullptr, icon, {}});
     return h;
 }
 
