@@ -36,4 +36,8 @@ QByteArray to_bytes(QStringView text, encoding code);
 /// Bytes in `code` to text, cut at the first U+0000; invalid sequences become U+FFFD.
 QString from_bytes(QByteArrayView bytes, encoding code);
 
+/// A file name of the data as a path of the host, the one reading of every function that takes
+/// a file name: "\\" becomes "/", and a drive letter ("C:") stands for the root.
+QString host_path(QStringView path);
+
 } // namespace lumora::detail

@@ -11,8 +11,18 @@
 #include <QWidget>
 
 #include <compare>
+#include <utility>
 
 namespace lumora {
+
+QString detail::host_path(QStringView path)
+{
+    QString p = path.toString();
+    if (p.size() >= 2 && p[1] == u':')
+        p.remove(0, 2);
+    p.replace(u'\\', u'/');
+    return p;
+}
 
 void u_orlen_fun::move(QWidget* adw_control) const
 {
@@ -98,25 +108,39 @@ std::optional<rt::decimal> as_number(const QVariant& v)
     }
 }
 
+/// An element of arraysort with what its comparisons need, worked out once: converting a
+/// double to an exact decimal for every comparison made sorting thousands of them take seconds.
+struct sort_element {
+    explicit sort_element(QVariant v)
+        : value(std::move(v)), null(is_null(value)), number(null ? std::nullopt : as_number(value)),
+          text(!null && value.metaType() == QMetaType::fromType<QString>())
+    {
+    }
+    QVariant value;
+    bool null;
+    std::optional<rt::decimal> number;
+    bool text;
+};
+
 /// The runtime's ordinary comparison: numbers by value, texts by code units, otherwise whatever
 /// Qt can order. std::nullopt when the two cannot be ordered.
-std::optional<std::partial_ordering> compare(const QVariant& a, const QVariant& b)
+std::optional<std::partial_ordering> compare(const sort_element& a, const sort_element& b)
 {
-    if (is_null(a) || is_null(b))
+    if (a.null || b.null)
         return std::nullopt;
-    const auto x = as_number(a), y = as_number(b);
-    if (x && y)
-        return *x <=> *y;
-    if (a.metaType() == QMetaType::fromType<QString>() &&
-        b.metaType() == QMetaType::fromType<QString>()) {
-        const int c = QString::compare(a.toString(), b.toString(), Qt::CaseSensitive);
+    if (a.number && b.number)
+        return *a.number <=> *b.number;
+    if (a.text && b.text) {
+        const int c =
+            QString::compare(*static_cast<const QString*>(a.value.constData()),
+                             *static_cast<const QString*>(b.value.constData()), Qt::CaseSensitive);
         return c < 0   ? std::partial_ordering::less
                : c > 0 ? std::partial_ordering::greater
                        : std::partial_ordering::equivalent;
     }
-    if (x || y)
+    if (a.number || b.number)
         return std::nullopt;
-    const QPartialOrdering o = QVariant::compare(a, b);
+    const QPartialOrdering o = QVariant::compare(a.value, b.value);
     if (o == QPartialOrdering::Less)
         return std::partial_ordering::less;
     if (o == QPartialOrdering::Greater)
@@ -133,16 +157,22 @@ std::vector<QVariant> u_orlen_fun::arraysort(std::vector<QVariant> a,
 {
     const bool ascending = as_sort && *as_sort == u"asc";
     const std::size_t n = a.size();
+    std::vector<sort_element> elements;
+    elements.reserve(n);
+    for (QVariant& v : a)
+        elements.emplace_back(std::move(v));
     std::vector<QVariant> result(n);
     for (std::size_t i = 0; i < n; ++i) {
         std::size_t m = i;
         for (std::size_t j = i; j < n; ++j) {
-            const auto order = compare(a[m], a[j]);
+            const auto order = compare(elements[m], elements[j]);
             if (order && (ascending ? *order > 0 : *order < 0))
                 m = j;
         }
-        result[i] = a[m];
-        a[m] = a[i];
+        // Element i is not looked at again, so it may move into the gap at m.
+        result[i] = std::move(elements[m].value);
+        if (m != i)
+            elements[m] = std::move(elements[i]);
     }
     return result;
 }
@@ -199,17 +229,6 @@ bool is_separator(QChar c)
     return c == u'\\' || c == u'/';
 }
 
-/// A path of the data (backslashes, perhaps a drive letter) as a path of the host: "\" becomes
-/// "/", and a drive letter stands for the root.
-QString host_path(QStringView path)
-{
-    QString p = path.toString();
-    if (p.size() >= 2 && p[1] == u':')
-        p.remove(0, 2);
-    p.replace(u'\\', u'/');
-    return p;
-}
-
 } // namespace
 
 QString u_orlen_fun::createpath(const std::optional<QString>& as_filepath) const
@@ -231,9 +250,12 @@ QString u_orlen_fun::createpath(const std::optional<QString>& as_filepath) const
         if (!is_separator(path[q]))
             continue;
         const QString prefix = path.left(q);
-        const QString dir = host_path(prefix);
+        const QString dir = detail::host_path(prefix);
         if (dir.isEmpty())
             continue; // the root
+        // No directory can have U+0000 in its name; Qt would warn on standard error.
+        if (dir.contains(QChar(0)))
+            return prefix;
         const QFileInfo info(dir);
         if (info.isDir())
             continue;
@@ -243,7 +265,10 @@ QString u_orlen_fun::createpath(const std::optional<QString>& as_filepath) const
 
     if (path[0] == u'\\')
         return {};
-    const QString file = host_path(path);
+    const QString file = detail::host_path(path);
+    // A drive letter alone names no file here, and no file has U+0000 in its name.
+    if (file.isEmpty() || file.contains(QChar(0)))
+        return path;
     if (QFileInfo(file).isFile())
         return {};
     // NewOnly never opens an existing directory, FIFO or device, so this cannot block.

@@ -2,6 +2,7 @@
 
 #include "text_p.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -10,6 +11,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,21 +21,33 @@ namespace {
 
 const QString crlf = QStringLiteral("\r\n");
 
-/// One MD5 computation over OpenSSL's EVP interface.
+/// One MD5 computation: OpenSSL's where it offers MD5, otherwise Qt's own implementation (an
+/// OpenSSL limited to a FIPS provider refuses MD5, and a digest never fails).
 class md5 {
 public:
     md5() : ctx_(EVP_MD_CTX_new())
     {
-        if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), EVP_md5(), nullptr) != 1)
+        if (!ctx_)
             throw std::bad_alloc();
+        if (EVP_DigestInit_ex(ctx_.get(), EVP_md5(), nullptr) != 1) {
+            ctx_.reset();
+            fallback_.emplace(QCryptographicHash::Md5);
+        }
     }
     void update(const void* data, std::size_t size)
     {
+        if (fallback_) {
+            fallback_->addData(
+                QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)));
+            return;
+        }
         if (EVP_DigestUpdate(ctx_.get(), data, size) != 1)
             throw std::runtime_error("MD5 update failed");
     }
     QByteArray final()
     {
+        if (fallback_)
+            return fallback_->result();
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int size = 0;
         if (EVP_DigestFinal_ex(ctx_.get(), digest, &size) != 1)
@@ -46,6 +60,7 @@ private:
         void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
     };
     std::unique_ptr<EVP_MD_CTX, deleter> ctx_;
+    std::optional<QCryptographicHash> fallback_;
 };
 
 /// Reads are this large: big enough that system calls cost nothing beside the digest.
@@ -58,7 +73,8 @@ QString u_orlen_md5::uf_md5file(const QString& ls_filename, QString& ls_result) 
     ls_result = QStringLiteral(""); // empty, never null
     QString error;
 
-    const QByteArray name = QFile::encodeName(ls_filename);
+    // The name is read as createpath() reads it: backslashes and a drive letter.
+    const QByteArray name = QFile::encodeName(detail::host_path(ls_filename));
     struct stat st {};
     // A name with a NUL in it cannot name a file (the system would read a shorter name).
     const bool exists =

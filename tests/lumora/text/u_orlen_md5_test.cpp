@@ -1,3 +1,4 @@
+#include <lumora/text/u_orlen_fun.h>
 #include <lumora/text/u_orlen_md5.h>
 
 #include <QCryptographicHash>
@@ -6,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <openssl/evp.h>
+
+#include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -66,28 +70,50 @@ private slots:
     void initTestCase() { QVERIFY(tmp.isValid()); }
 
     // The test suite of RFC 1321, digested as a blob, as a text and as a file.
+    // Every case twice: with OpenSSL's MD5, and with an OpenSSL that offers FIPS algorithms
+    // only (it refuses MD5; the digest must come all the same).
     void rfc1321_data()
     {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QString>("digest");
-        QTest::newRow("empty") << QByteArray("") << "D41D8CD98F00B204E9800998ECF8427E";
-        QTest::newRow("a") << QByteArray("a") << "0CC175B9C0F1B6A831C399E269772661";
-        QTest::newRow("abc") << QByteArray("abc") << "900150983CD24FB0D6963F7D28E17F72";
-        QTest::newRow("message digest")
-            << QByteArray("message digest") << "F96B697D7CB7938D525A2F31AAF161D0";
-        QTest::newRow("alphabet") << QByteArray("abcdefghijklmnopqrstuvwxyz")
-                                  << "C3FCD3D76192E4007DFB496CCA67E13B";
-        QTest::newRow("letters and digits")
-            << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
-            << "D174AB98D277D9F5A5611C2C9F419D9F";
-        QTest::newRow("eighty digits")
-            << QByteArray("1234567890").repeated(8) << "57EDF4A22BE3C955AC49DA2E2107B67A";
+        QTest::addColumn<bool>("fips_only");
+        const std::pair<QByteArray, const char*> cases[] = {
+            {"", "D41D8CD98F00B204E9800998ECF8427E"},
+            {"a", "0CC175B9C0F1B6A831C399E269772661"},
+            {"abc", "900150983CD24FB0D6963F7D28E17F72"},
+            {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
+            {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
+            {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+             "D174AB98D277D9F5A5611C2C9F419D9F"},
+            {QByteArray("1234567890").repeated(8), "57EDF4A22BE3C955AC49DA2E2107B67A"}};
+        for (const bool fips_only : {false, true}) {
+            for (const auto& [input, digest] : cases) {
+                const QByteArray name =
+                    "\"" + input.left(16) + "\"" + (fips_only ? ", OpenSSL refusing MD5" : "");
+                QTest::newRow(name.constData()) << input << QString(digest) << fips_only;
+            }
+        }
     }
 
     void rfc1321()
     {
         QFETCH(QByteArray, input);
         QFETCH(QString, digest);
+        QFETCH(bool, fips_only);
+        struct fips_guard {
+            bool on;
+            ~fips_guard()
+            {
+                if (on)
+                    EVP_default_properties_enable_fips(nullptr, 0);
+            }
+        } guard{fips_only};
+        if (fips_only) {
+            QVERIFY(EVP_default_properties_enable_fips(nullptr, 1) == 1);
+            EVP_MD* refused = EVP_MD_fetch(nullptr, "MD5", nullptr);
+            EVP_MD_free(refused);
+            QVERIFY2(!refused, "OpenSSL still offers MD5");
+        }
         QString result = QStringLiteral("stale");
         QCOMPARE(md5.uf_md5string(input, result), QString(""));
         QCOMPARE(result, digest);
@@ -205,12 +231,52 @@ private slots:
 
     void unreadable_file_reports_the_open()
     {
-        if (::geteuid() == 0)
-            QSKIP("root reads every file");
         const QString name = write_file("locked", "x");
         QVERIFY(QFile::setPermissions(name, {}));
+        // Root reads every file: as root, files are checked as the unprivileged user and group
+        // nobody (who may enter the directory, not read the file).
+        const bool root = ::geteuid() == 0;
+        const QFile::Permissions directory = QFile::permissions(tmp.path());
+        if (root) {
+            QVERIFY(QFile::setPermissions(tmp.path(), directory | QFile::ExeOther));
+            ::setfsgid(65534);
+            ::setfsuid(65534);
+        }
         QString result;
-        QCOMPARE(md5.uf_md5file(name, result), QStringLiteral("CreateFile:-1") + crlf);
+        const QString answer = md5.uf_md5file(name, result);
+        if (root) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+            QFile::setPermissions(tmp.path(), directory);
+        }
+        QCOMPARE(answer, QStringLiteral("CreateFile:-1") + crlf);
+    }
+
+    // The name is read as createpath() reads it: a file it created is found under the same name.
+    void path_forms_of_createpath_data()
+    {
+        QTest::addColumn<QString>("form"); // ROOT stands for the temporary directory
+        QTest::newRow("drive letter and backslashes") << "C:ROOT\\forms\\a.txt";
+        QTest::newRow("backslashes") << "ROOT\\forms\\b.txt";
+        QTest::newRow("host path") << "ROOT/forms/c.txt";
+    }
+    void path_forms_of_createpath()
+    {
+        QFETCH(QString, form);
+        QString root = tmp.path();
+        if (form.contains(u'\\'))
+            root.replace(u'/', u'\\');
+        const QString name = form.replace(QStringLiteral("ROOT"), root);
+        QCOMPARE(lumora::u_orlen_fun().createpath(name), QString());
+        QString host = name.startsWith(QStringLiteral("C:")) ? name.mid(2) : name;
+        host.replace(u'\\', u'/');
+        QFile file(host);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("abc");
+        file.close();
+        QString result;
+        QCOMPARE(md5.uf_md5file(name, result), QString(""));
+        QCOMPARE(result, QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
     }
 
     void largest_file_is_digested()
