@@ -8,6 +8,8 @@
 ///   releases it with lumora_free() (never with free()). A function may return NULL: either the
 ///   function's result is the null text (stated per function) or the call failed, which
 ///   lumora_last_error() then tells.
+/// - A result text holding U+0000 (wf_wps_cell of a column number far below 1) would arrive cut
+///   short: the function returns NULL and lumora_last_error() gives lumora_text_with_nul.
 /// - No C++ exception ever leaves these functions; the runtime's faults and a lack of memory
 ///   become the error codes below.
 
@@ -28,7 +30,8 @@ enum lumora_error {
     lumora_null_object_reference = 1, ///< a null or destroyed object was used
     lumora_division_by_zero = 2,      ///< a division by zero occurred
     lumora_runtime_fault = 3,         ///< another fault of the running code
-    lumora_out_of_memory = 4          ///< memory ran out
+    lumora_out_of_memory = 4,         ///< memory ran out
+    lumora_text_with_nul = 5          ///< the result holds U+0000, which a C text cannot carry
 };
 
 /// The outcome of the calling thread's last call of a function of this header (lumora_ok when it

@@ -18,11 +18,17 @@ namespace {
 
 thread_local int last_error = lumora_ok;
 
-/// A copy of `text` in UTF-8 in memory from malloc; NULL for the null text.
+/// A result that a NUL-terminated text cannot carry.
+struct text_with_nul {};
+
+/// A copy of `text` in UTF-8 in memory from malloc; NULL for the null text. A text holding
+/// U+0000 would arrive cut short, so it is refused.
 char* to_c(const std::optional<QString>& text)
 {
     if (!text)
         return nullptr;
+    if (text->contains(QChar(0)))
+        throw text_with_nul();
     const QByteArray utf8 = text->toUtf8();
     auto* out = static_cast<char*>(std::malloc(static_cast<std::size_t>(utf8.size()) + 1));
     if (!out)
@@ -50,6 +56,8 @@ template <typename F> char* guarded(F&& call) noexcept
         last_error = lumora_null_object_reference;
     } catch (const std::bad_alloc&) {
         last_error = lumora_out_of_memory;
+    } catch (const text_with_nul&) {
+        last_error = lumora_text_with_nul;
     } catch (...) {
         last_error = lumora_runtime_fault;
     }

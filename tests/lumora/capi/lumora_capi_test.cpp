@@ -112,10 +112,13 @@ private slots:
         QTest::addColumn<int>("c");
         QTest::addColumn<int>("r");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("A1") << 1 << 1 << "A1";
-        QTest::newRow("AB3") << 28 << 3 << "AB3";
-        QTest::newRow("ZZ10") << 702 << 10 << "ZZ10";
-        QTest::newRow("negative row") << 2 << -7 << "B-7";
+        QTest::addColumn<int>("error");
+        QTest::newRow("A1") << 1 << 1 << "A1" << int(lumora_ok);
+        QTest::newRow("AB3") << 28 << 3 << "AB3" << int(lumora_ok);
+        QTest::newRow("ZZ10") << 702 << 10 << "ZZ10" << int(lumora_ok);
+        QTest::newRow("negative row") << 2 << -7 << "B-7" << int(lumora_ok);
+        QTest::newRow("column -64 would start with U+0000: refused, not cut")
+            << -64 << 1 << "<null>" << int(lumora_text_with_nul);
     }
 
     void wf_wps_cell()
@@ -123,8 +126,9 @@ private slots:
         QFETCH(int, c);
         QFETCH(int, r);
         QFETCH(QString, expected);
+        QFETCH(int, error);
         QCOMPARE(take(wf_wps_cell_(static_cast<int16_t>(c), static_cast<int16_t>(r))), expected);
-        QCOMPARE(last_error_(), int(lumora_ok));
+        QCOMPARE(last_error_(), error);
     }
 };
 
