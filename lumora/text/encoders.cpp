@@ -275,8 +275,12 @@ constexpr qsizetype short_buffer = 100;
 QString hexencode_text(QStringView text, encoding code)
 {
     QString out;
-    if (code == encoding::utf8 && text.size() > short_text && append_utf8_units(out, text))
+    if (code == encoding::utf8 && text.size() > short_text && append_utf8_units(out, text)) {
+        // Room was made for the worst case (three bytes a unit); the result is kept by callers.
+        if (out.capacity() - out.size() > out.size() / 4)
+            out.squeeze();
         return out;
+    }
     QByteArray bytes = detail::to_bytes(text, code);
     if (text.size() <= short_text) {
         // Bytes beyond the buffer are lost; the zeros after the text end the units.

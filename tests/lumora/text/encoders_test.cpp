@@ -280,7 +280,11 @@ private slots:
                     digits.truncate(2);
                 expected += digits;
             }
-            QCOMPARE(fun.hexencode(text, encoding::utf8), expected);
+            const QString digits = fun.hexencode(text, encoding::utf8);
+            QCOMPARE(digits, expected);
+            // No more memory kept than the digits need (plus Qt's own slack).
+            QVERIFY2(digits.capacity() <= digits.size() + digits.size() / 4 + 16,
+                     qPrintable(QString::number(digits.capacity())));
         }
     }
 
