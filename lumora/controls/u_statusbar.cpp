@@ -581,6 +581,12 @@ rt::decimal u_statusbar::of_getrefreshinterval() const
 void u_statusbar::ue_refresh()
 {
     resize(0, 0);
+    if (d->in_layout()) {
+        // The layout, not the control, gives the place back.
+        updateGeometry();
+        parentWidget()->layout()->invalidate();
+        parentWidget()->layout()->activate();
+    }
     std::vector<std::int32_t> edges;
     const std::int32_t count = of_getparts(edges);
     const QPointer<u_statusbar> self(this);

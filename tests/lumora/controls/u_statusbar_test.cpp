@@ -73,6 +73,9 @@ private slots:
         window.show();
         QTRY_COMPARE(bar->geometry().bottom(), 199);
         QCOMPARE(bar->width(), 300);
+        const QRect placed = bar->geometry();
+        bar->ue_refresh();
+        QCOMPARE(bar->geometry(), placed);
 
         bar_window w;
         const int before = w.bar->height();
