@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <limits>
+#include <mutex>
 
 namespace lumora::host {
 
@@ -16,6 +17,9 @@ constexpr std::int64_t no_value = std::numeric_limits<std::int64_t>::min();
 
 std::array<std::atomic<std::int64_t>, 6> colors = {
     {{no_value}, {no_value}, {no_value}, {no_value}, {no_value}, {no_value}}};
+
+std::mutex title_mutex;
+std::optional<QString> title;
 
 std::atomic<std::int64_t>* slot(color_variable variable)
 {
@@ -40,6 +44,18 @@ std::optional<std::int32_t> color(color_variable variable)
     if (v == no_value)
         return std::nullopt;
     return static_cast<std::int32_t>(v);
+}
+
+void set_sys_ts(std::optional<QString> value)
+{
+    const std::lock_guard lock(title_mutex);
+    title = std::move(value);
+}
+
+std::optional<QString> sys_ts()
+{
+    const std::lock_guard lock(title_mutex);
+    return title;
 }
 
 } // namespace lumora::host

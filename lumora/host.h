@@ -9,6 +9,8 @@
 
 #include <lumora/lumora_export.h>
 
+#include <QString>
+
 #include <cstdint>
 #include <optional>
 
@@ -30,5 +32,12 @@ LUMORA_EXPORT void set_color(color_variable variable, std::optional<std::int32_t
 
 /// The registered value of a colour setting; empty when none is registered.
 LUMORA_EXPORT std::optional<std::int32_t> color(color_variable variable);
+
+/// Registers the application-wide message-box title `sys_ts`; an empty value clears it. The
+/// export functions show their messages under this title (an empty title when none is set).
+LUMORA_EXPORT void set_sys_ts(std::optional<QString> title);
+
+/// The registered message-box title; empty when none is registered.
+LUMORA_EXPORT std::optional<QString> sys_ts();
 
 } // namespace lumora::host

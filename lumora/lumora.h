@@ -7,6 +7,7 @@
 #include <lumora/controls/uo_dh_edit.h>
 #include <lumora/controls/uo_editmask.h>
 #include <lumora/controls/uo_tooltip.h>
+#include <lumora/export/grid_export.h>
 #include <lumora/host.h>
 #include <lumora/lumora_export.h>
 #include <lumora/numeric/bitops.h>

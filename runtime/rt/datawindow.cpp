@@ -54,6 +54,37 @@ bool read_coltype(const QString& type, bool& numeric)
     return true;
 }
 
+// Orders row numbers by the sort keys. Null sorts before every value, numbers compare as numbers
+// and texts as texts. (A type of this file, so that the sort's code stays inside the library.)
+struct row_order {
+    const std::vector<std::vector<dw_value>>& rows;
+    const std::vector<std::pair<int, bool>>& keys;
+
+    static int compare(const dw_value& a, const dw_value& b)
+    {
+        if (a.index() != b.index())
+            return a.index() < b.index() ? -1 : 1;
+        if (const auto* x = std::get_if<decimal>(&a)) {
+            const auto& y = std::get<decimal>(b);
+            return *x < y ? -1 : (y < *x ? 1 : 0);
+        }
+        if (const auto* s = std::get_if<QString>(&a))
+            return s->compare(std::get<QString>(b));
+        return 0;
+    }
+
+    bool operator()(std::size_t a, std::size_t b) const
+    {
+        for (const auto& [column, descending] : keys) {
+            const auto k = static_cast<std::size_t>(column);
+            const int c = compare(rows[a][k], rows[b][k]);
+            if (c != 0)
+                return descending ? c > 0 : c < 0;
+        }
+        return a < b; // equal rows keep their order: the sort is stable
+    }
+};
+
 QString attr_text(const detail::syntax_attrs& attrs, QStringView key, const QString& fallback = {})
 {
     const auto* node = detail::find_attr(attrs, key);
@@ -217,10 +248,10 @@ int datawindow::set_compute_function(const QString& name, dw_compute_function fu
 
 long datawindow::insertrow(long before)
 {
-    if (before < 0 || before > rowcount())
+    if (before < 0 || before > rowcount() + 1)
         return -1;
     std::vector<dw_value> row(columns_.size());
-    if (before == 0) {
+    if (before == 0 || before == rowcount() + 1) {
         rows_.push_back(std::move(row));
         return rowcount();
     }
@@ -446,27 +477,15 @@ int datawindow::sort()
 {
     if (sort_keys_.empty())
         return -1;
-    // Null sorts before every value, numbers compare as numbers and texts as texts.
-    auto compare = [](const dw_value& a, const dw_value& b) -> int {
-        if (a.index() != b.index())
-            return a.index() < b.index() ? -1 : 1;
-        if (const auto* x = std::get_if<decimal>(&a)) {
-            const auto& y = std::get<decimal>(b);
-            return *x < y ? -1 : (y < *x ? 1 : 0);
-        }
-        if (const auto* s = std::get_if<QString>(&a))
-            return s->compare(std::get<QString>(b));
-        return 0;
-    };
-    std::stable_sort(rows_.begin(), rows_.end(), [&](const auto& r1, const auto& r2) {
-        for (const auto& [column, descending] : sort_keys_) {
-            const int c =
-                compare(r1[static_cast<std::size_t>(column)], r2[static_cast<std::size_t>(column)]);
-            if (c != 0)
-                return descending ? c > 0 : c < 0;
-        }
-        return false;
-    });
+    // The rows are ordered through their numbers and moved once.
+    std::vector<std::size_t> order(rows_.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), row_order{rows_, sort_keys_});
+    std::vector<std::vector<dw_value>> sorted;
+    sorted.reserve(rows_.size());
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(rows_[i]));
+    rows_ = std::move(sorted);
     return 1;
 }
 

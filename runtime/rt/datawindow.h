@@ -13,6 +13,17 @@
 #include <variant>
 #include <vector>
 
+// liblumora.so takes grids in its interface and carries these classes, so they keep default
+// visibility even where the rest of the runtime is compiled hidden (as rt::decimal does).
+// Its private helpers stay hidden.
+#if defined(__GNUC__)
+#define RT_DATAWINDOW_EXPORT __attribute__((visibility("default")))
+#define RT_DATAWINDOW_HIDDEN __attribute__((visibility("hidden")))
+#else
+#define RT_DATAWINDOW_EXPORT
+#define RT_DATAWINDOW_HIDDEN
+#endif
+
 namespace rt {
 
 /// The major version of this runtime, as definition texts carry it after "release ".
@@ -80,7 +91,7 @@ struct dw_expression;
 ///
 /// Rows and columns are numbered from 1. Texts longer than a char column's declared length are
 /// kept whole.
-class datawindow {
+class RT_DATAWINDOW_EXPORT datawindow {
 public:
     datawindow();
     virtual ~datawindow();
@@ -102,8 +113,9 @@ public:
     const std::vector<dw_column>& columns() const { return columns_; }
     const std::vector<dw_object>& objects() const { return objects_; }
 
-    /// Inserts an empty row before row `before` (0 appends). Returns the new row's number, or -1
-    /// when `before` is out of range.
+    /// Inserts an empty row before row `before`; 0 or the row after the last appends (so inserting
+    /// before row 1 of an empty grid gives row 1). Returns the new row's number, or -1 when
+    /// `before` is out of range.
     long insertrow(long before);
     /// Deletes row `row`; returns 1 or -1.
     int deleterow(long row);
@@ -151,11 +163,13 @@ public:
 
 private:
     friend struct detail::dw_expression;
-    const dw_object* find_object(QStringView name) const;
-    std::optional<dw_value> value_of(QStringView name, long row, int depth) const;
-    std::shared_ptr<const detail::dw_expression> compiled(QStringView expression) const;
-    QString column_property(int column, QStringView prop) const;
-    QString object_property(const dw_object& object, QStringView prop) const;
+    RT_DATAWINDOW_HIDDEN const dw_object* find_object(QStringView name) const;
+    RT_DATAWINDOW_HIDDEN std::optional<dw_value> value_of(QStringView name, long row,
+                                                          int depth) const;
+    RT_DATAWINDOW_HIDDEN std::shared_ptr<const detail::dw_expression>
+    compiled(QStringView expression) const;
+    RT_DATAWINDOW_HIDDEN QString column_property(int column, QStringView prop) const;
+    RT_DATAWINDOW_HIDDEN QString object_property(const dw_object& object, QStringView prop) const;
 
     std::vector<dw_column> columns_;
     std::vector<dw_object> objects_;
@@ -168,9 +182,9 @@ private:
 };
 
 /// The runtime's data store: a grid without a window, created and filled in code.
-class datastore : public datawindow {};
+class RT_DATAWINDOW_EXPORT datastore : public datawindow {};
 
 /// The text of a value: texts as they are, numbers in plain notation, "" for null.
-QString dw_value_text(const dw_value& value);
+RT_DATAWINDOW_EXPORT QString dw_value_text(const dw_value& value);
 
 } // namespace rt

@@ -220,6 +220,8 @@ private slots:
         QCOMPARE(dw.insertrow(1), 1);
         QCOMPARE(dw.rowcount(), 4);
         QCOMPARE(dw.insertrow(6), -1);
+        QCOMPARE(dw.insertrow(5), 5);
+        QCOMPARE(dw.deleterow(5), 1);
         QCOMPARE(dw.setitem(1, QStringLiteral("name"), QStringLiteral("首行 longer than 20 chars")),
                  1);
         QCOMPARE(column_texts(dw, 1).first(), QStringLiteral("首行 longer than 20 chars"));
