@@ -3,9 +3,13 @@ JOBS        ?= $(shell nproc)
 BUILD       ?= build
 TEST_BUILD  ?= build-test
 BENCH_BUILD ?= build-bench
+FUZZ_BUILD  ?= build-fuzz
+# Seconds each fuzz target runs: briefly in `make test`, longer in `make fuzz`.
+FUZZ_SMOKE_SECONDS ?= 5
+FUZZ_SECONDS ?= 300
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench gallery clean
+.PHONY: all deps build test demo bench gallery fuzz fuzz-build clean
 
 all: build
 
@@ -16,11 +20,24 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The whole suite, under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole suite, under AddressSanitizer and UndefinedBehaviorSanitizer (the
+# format check included), then every fuzz target for a few seconds.
 test: deps
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQORV_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory fuzz-build
+	tools/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SMOKE_SECONDS)
+
+# The libFuzzer targets, built with clang (fuzz/CMakeLists.txt).
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DQORV_FUZZ=ON -DQORV_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+
+# Every fuzz target for FUZZ_SECONDS, each from the corpus it gathered in earlier runs.
+fuzz: fuzz-build
+	tools/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 demo: build
 	tools/demo.sh $(BUILD)
@@ -37,4 +54,4 @@ bench: deps
 	bench/run.sh $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD) demo
+	rm -rf $(BUILD) $(TEST_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) demo

@@ -187,8 +187,8 @@ private slots:
             // Num: Value Size Type Bind Vis Ndx Name. Thread-local variables have no one address
             // and the version names (ABS) are no symbols.
             const QList<QByteArray> f = line.simplified().split(' ');
-            if (f.size() < 8 || !f[0].endsWith(':') || f[0] == "Num:" || f[6] == "UND" || f[6] == "ABS" ||
-                f[3] == "TLS" || f[3] == "SECTION" || f[3] == "FILE")
+            if (f.size() < 8 || !f[0].endsWith(':') || f[0] == "Num:" || f[6] == "UND" ||
+                f[6] == "ABS" || f[3] == "TLS" || f[3] == "SECTION" || f[3] == "FILE")
                 continue;
             const QByteArray name = f[7];
             const qsizetype at = name.indexOf('@');
