@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
 
@@ -82,15 +83,16 @@ QString lock_directory(QString* error)
     return dir;
 }
 
-/// Why a lock file could not be created, as the system tells it.
-QString lock_error(const QString& path, QLockFile::LockError error)
+/// Why the lock file `path` in `dir` could not be created, as far as the system tells it.
+QString lock_error(const QString& dir, const QString& path, QLockFile::LockError error)
 {
-    QFile probe(path);
-    if (!probe.open(QIODevice::ReadWrite))
-        return QStringLiteral("%1: %2").arg(path, probe.errorString());
+    if (QFileInfo(dir).exists() && !QFileInfo(dir).isDir())
+        return QStringLiteral("%1: not a directory").arg(dir);
+    if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("%1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
     return QStringLiteral("%1: %2").arg(path, error == QLockFile::PermissionError
                                                   ? QStringLiteral("permission denied")
-                                                  : QStringLiteral("cannot be locked"));
+                                                  : QStringLiteral("cannot be created or locked"));
 }
 
 /// Message boxes of the modes without a window: notices on standard output, the rest on
@@ -179,7 +181,7 @@ int main(int argc, char** argv)
                            rt::icon::stop);
             return exit_already_running;
         }
-        lock_failure = lock_error(lock_path, instance.error());
+        lock_failure = lock_error(lock_dir, lock_path, instance.error());
     }
     if (!lock_failure.isEmpty()) {
         std::fprintf(stderr, "qorv_update: cannot create the single-instance lock: %s\n",

@@ -419,7 +419,7 @@ private slots:
                                QString::number(step));
             QCOMPARE(r.status, -1);
             // Now and then the repair itself is stopped as well.
-            if (step % 4 == 0)
+            if (step % 8 == 0)
                 run_stopped_at(dir.path(), {QStringLiteral("--check")}, tmp_.path(), "2");
             r = run(dir.path(), {QStringLiteral("--check")}, tmp_.path());
             QCOMPARE(r.status, 0);
