@@ -418,13 +418,14 @@ recovery recover_install(const QString& base, std::vector<install_problem>* prob
     const QString path = QDir(install.base_).filePath(staged_install::journal_name);
     // A journal whose writing was interrupted; the previous one, if any, still stands.
     install.remove(path + QStringLiteral(".new"));
+    const std::vector<install_problem> early = std::move(install.problems_);
+    install.problems_.clear();
+    if (problems)
+        problems->insert(problems->end(), early.begin(), early.end());
 
     QFile journal(path);
-    if (!journal.exists()) {
-        if (problems)
-            problems->insert(problems->end(), install.problems_.begin(), install.problems_.end());
-        return install.problems_.empty() ? recovery::none : recovery::incomplete;
-    }
+    if (!journal.exists())
+        return early.empty() ? recovery::none : recovery::incomplete;
     bool valid = journal.open(QIODevice::ReadOnly);
     const QList<QByteArray> lines = journal.readAll().split('\n');
     valid = valid && lines.size() >= 3 && lines[0] == "qorv-journal 1" && lines.back().isEmpty();
@@ -485,7 +486,7 @@ recovery recover_install(const QString& base, std::vector<install_problem>* prob
     }
     if (problems)
         problems->insert(problems->end(), install.problems_.begin(), install.problems_.end());
-    return install.problems_.empty() ? result : recovery::incomplete;
+    return install.problems_.empty() && early.empty() ? result : recovery::incomplete;
 }
 
 } // namespace qorv
