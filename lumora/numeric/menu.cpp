@@ -46,6 +46,16 @@ id_pool& ids()
     return pool;
 }
 
+// A menu bar that a new one replaces, or whose tree goes. It is deleted later, not at once:
+// the change may come from a handler of one of its own menus, which is still running.
+void retire(QMenuBar* bar)
+{
+    if (bar == nullptr)
+        return;
+    bar->hide();
+    bar->deleteLater();
+}
+
 bool is_separator(const QString& text)
 {
     return text == QLatin1String("-");
@@ -120,10 +130,8 @@ menu::~menu()
     qDeleteAll(items);
     if (d->window && d->window->property(window_property).value<QObject*>() == this)
         d->window->setProperty(window_property, QVariant());
-    delete d->bar.data();
-    delete d->submenu.data();
-    if (!d->submenu)
-        delete d->action.data();
+    retire(d->bar.data());
+    // An item's Qt action and submenu belong to the bar, which the rebuild below replaces.
     if (menu* parent = d->parent.data()) {
         parent->d->items.removeOne(this);
         menu* root = parent;
@@ -230,7 +238,7 @@ QMenuBar* menu::show_in(QWidget* window)
     if (d->window && d->window != window &&
         d->window->property(window_property).value<QObject*>() == this)
         d->window->setProperty(window_property, QVariant());
-    delete d->bar.data();
+    retire(d->bar.data());
     d->window = window;
     d->open = false;
 

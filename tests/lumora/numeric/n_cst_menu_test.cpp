@@ -28,6 +28,15 @@ struct sample_tree {
     menu* about = help->add_item(QStringLiteral("About"), QStringLiteral("版本信息"));
 };
 
+// The Qt menu of `window` that shows a menu's items.
+QMenu* qt_menu_of(const menu* m, const QWidget& window)
+{
+    for (QMenu* candidate : window.findChildren<QMenu*>())
+        if (candidate->title() == m->text())
+            return candidate;
+    return nullptr;
+}
+
 } // namespace
 
 class n_cst_menu_test : public QObject {
@@ -161,6 +170,32 @@ private slots:
         tree.root.reset();
         QVERIFY(menu::window_menu(&window) == nullptr);
         QCOMPARE(n_cst_menu::getmenustring(file_handle, 1, buffer, 255, 0x400), 0);
+    }
+
+    void clickHandlersMayChangeTheShownTree()
+    {
+        sample_tree tree;
+        QMainWindow window;
+        QMenuBar* bar = tree.root->show_in(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Choosing "About" removes it and adds another item: both rebuild the menu bar from
+        // inside the handler of the menu being clicked.
+        connect(tree.about, &menu::clicked, tree.help, [&tree] {
+            tree.help->add_item(QStringLiteral("新的"));
+            delete tree.about;
+        });
+        bar->setActiveAction(bar->actions().at(1));
+        QMenu* help_menu = qt_menu_of(tree.help, window);
+        QVERIFY(help_menu != nullptr);
+        QTRY_VERIFY(help_menu->isVisible());
+        QAction* about = help_menu->actions().first();
+        QTest::mouseClick(help_menu, Qt::LeftButton, {}, help_menu->actionGeometry(about).center());
+        QCOMPARE(tree.help->item_count(), 1);
+        QString buffer;
+        QTRY_VERIFY(tree.help->handle() != 0 &&
+                    n_cst_menu::getmenustring(tree.help->handle(), 0, buffer, 255, 0x400) == 4);
+        QCOMPARE(buffer, QStringLiteral("新的"));
     }
 
     void identifiersAreUniqueAmongLivingMenus()
