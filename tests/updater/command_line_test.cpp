@@ -438,15 +438,24 @@ private slots:
         QVERIFY(completed > 0 && undone > 0);
     }
 
+    void a_stop_signal_during_the_update_puts_everything_back_data()
+    {
+        QTest::addColumn<QString>("signal");
+        QTest::newRow("SIGTERM") << "term";
+        QTest::newRow("SIGINT") << "int";
+        QTest::newRow("SIGHUP") << "hup";
+    }
+
     void a_stop_signal_during_the_update_puts_everything_back()
     {
+        QFETCH(QString, signal);
         update_server_fixture server(QStringLiteral("sqlite"));
         QVERIFY(server.add({{"a.dll", "2", QByteArray(100000, 'a')}, {"b.dll", "2", "b"}}));
         QVERIFY(write_ini(server, QStringLiteral("1")));
         const auto before = installed(server.install_dir());
         // Step 5 is the second chunk of a.dll: the signal arrives while the download runs.
         const run_result r = run_stopped_at(server.install_dir(), {QStringLiteral("--update")},
-                                            tmp_.path(), "5:term");
+                                            tmp_.path(), QStringLiteral("5:") + signal);
         QCOMPARE(r.status, -1);
         QVERIFY2(!r.err.contains(QLatin1String("steps:")), qPrintable(r.err));
         QCOMPARE(installed(server.install_dir()), before);

@@ -43,6 +43,10 @@ void install_hooks()
     stop_at = spec.split(':').first().toInt();
     if (spec.endsWith(":term"))
         stop_signal = SIGTERM;
+    else if (spec.endsWith(":int"))
+        stop_signal = SIGINT;
+    else if (spec.endsWith(":hup"))
+        stop_signal = SIGHUP;
     detail::set_step_hook(count_step);
     std::atexit(print_steps);
 }

@@ -8,7 +8,8 @@ class update_window;
 
 namespace qorv::test {
 
-/// QORV_TEST_STOP_AT=N[:term] sends the program SIGKILL (or SIGTERM) at the N-th step of an
+/// QORV_TEST_STOP_AT=N[:term|:int|:hup] sends the program SIGKILL (or the signal named) at the
+/// N-th step of an
 /// install that changes the disk. Whenever the variable is set, the number of steps taken is
 /// printed on standard error at exit as "steps: N".
 void install_hooks();
