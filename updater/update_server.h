@@ -11,7 +11,9 @@
 namespace qorv {
 
 /// The statements the updater runs on table t_file, in the dialect of the connected server.
-/// Each sets the transaction's status fields as the statement left them.
+/// Each sets the transaction's status fields as the statement left them, and ends its read
+/// transaction afterwards (a file's contents when they are closed): between statements the
+/// updater holds no transaction and no lock on the server, however long the window waits.
 class update_server {
 public:
     explicit update_server(rt::transaction& sqlca) : sqlca_(sqlca) {}
@@ -27,6 +29,9 @@ public:
     rt::cursor file_names(const QString& version);
     /// The contents of one file of `version`; nullptr with sqlcode 100 when the row is gone.
     std::unique_ptr<rt::blob_reader> contents(const QString& file_name, const QString& version);
+
+    /// Ends the current read transaction, keeping the status fields of the last statement.
+    void end_read();
 
 private:
     rt::transaction& sqlca_;

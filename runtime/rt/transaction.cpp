@@ -233,6 +233,14 @@ int connect_timeout(const QString& dbparm)
     return ok && seconds > 0 ? seconds : 5;
 }
 
+int statement_timeout(const QString& dbparm)
+{
+    bool ok = false;
+    const int seconds =
+        transaction::dbparm_value(dbparm, QStringLiteral("StatementTimeout")).toInt(&ok);
+    return ok && seconds > 0 ? seconds : QORV_STATEMENT_TIMEOUT;
+}
+
 QString text_of(const char* data, std::size_t size)
 {
     QString text = QString::fromUtf8(data, static_cast<qsizetype>(size));

@@ -117,6 +117,9 @@ public:
             return diagnostics(owner(), SQL_HANDLE_ENV, session->env);
         // FreeTDS ignores a time-out in the connection string; only the attribute counts.
         const auto timeout = SQLULEN(connect_timeout(t.dbparm));
+        timeout_ = SQLULEN(statement_timeout(t.dbparm));
+        SQLSetConnectAttr(session->dbc, SQL_ATTR_CONNECTION_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(timeout_), 0);
         SQLSetConnectAttr(session->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                           reinterpret_cast<SQLPOINTER>(timeout), 0);
         SQLSetConnectAttr(
@@ -216,6 +219,8 @@ public:
     {
         if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, session_->dbc, &stmt.h)))
             return diagnostics(owner(), SQL_HANDLE_DBC, session_->dbc);
+        // Bounds the statement and every later read of its large value.
+        SQLSetStmtAttr(stmt.h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout_), 0);
         const std::u16string text = to_u16(sql);
         if (!succeeded(
                 SQLPrepareW(stmt.h, const_cast<SQLWCHAR*>(wide(text)), SQLINTEGER(text.size()))))
@@ -288,6 +293,8 @@ public:
     std::shared_ptr<odbc_session> session_;
 
 private:
+    SQLULEN timeout_ = 30;
+
     long end(SQLSMALLINT how)
     {
         if (!succeeded(SQLEndTran(SQL_HANDLE_DBC, session_->dbc, how)))

@@ -69,6 +69,10 @@ std::unique_ptr<backend> make_odbc_backend(transaction& owner);
 /// The connection time-out in seconds from dbparm's "timeout" pair; 5 when absent or invalid.
 int connect_timeout(const QString& dbparm);
 
+/// The time-out in seconds of every statement and every piece of a large value: dbparm's
+/// "StatementTimeout" pair, else the build's default (QORV_STATEMENT_TIMEOUT, 30 seconds).
+int statement_timeout(const QString& dbparm);
+
 /// Rewrites '?' placeholders to $1, $2, … outside quoted literals, quoted identifiers,
 /// dollar-quoted strings and comments.
 QString number_placeholders(const QString& sql);
