@@ -169,6 +169,27 @@ int parse(QCommandLineParser& parser, const QString& command, const QStringList&
     return -1;
 }
 
+// The text in the ANSI code page, or std::nullopt when it holds a character the code page
+// lacks (which would be stored as '?' and reach the server changed).
+std::optional<QByteArray> strict_ansi(const QString& text, QString* why)
+{
+    QByteArray bytes = rt::to_ansi(text);
+    if (rt::from_ansi(bytes) == text)
+        return bytes;
+    QString missing;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString c = text.mid(i, n);
+        if (rt::from_ansi(rt::to_ansi(c)) != c && !missing.contains(c))
+            missing += c;
+        i += n - 1;
+    }
+    *why = QStringLiteral("holds characters that the ANSI code page %1 cannot represent (%2); "
+                          "nothing was written")
+               .arg(QString::fromLatin1(rt::ansi_codepage()), missing);
+    return std::nullopt;
+}
+
 const QString tsql_schema = QStringLiteral("create table t_file (\n"
                                            "    filename nvarchar(260) not null,\n"
                                            "    ver decimal(12,3) not null,\n"
@@ -180,15 +201,22 @@ int run_encrypt(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("text"), QStringLiteral("The clear text."));
-    if (int rc = parse(parser, QStringLiteral("encrypt"), args,
-                       QStringLiteral("Prints the stored (encrypted) form of TEXT for qorv.ini. "
-                                      "The text is converted to the ANSI code page first."));
+    if (int rc =
+            parse(parser, QStringLiteral("encrypt"), args,
+                  QStringLiteral(
+                      "Prints the stored (encrypted) form of TEXT for qorv.ini. "
+                      "The text is converted to the ANSI code page first; text with characters "
+                      "outside it is refused."));
         rc >= 0)
         return rc;
     if (parser.positionalArguments().size() != 1)
         return usage(QStringLiteral("encrypt takes exactly one TEXT"), QStringLiteral("encrypt"));
+    QString why;
+    const auto ansi = strict_ansi(parser.positionalArguments().front(), &why);
+    if (!ansi)
+        return fail(QStringLiteral("TEXT ") + why);
     try {
-        const QByteArray clear = rt::to_ansi(parser.positionalArguments().front());
+        const QByteArray& clear = *ansi;
         print(stdout,
               QString::fromStdString(lmget::encrypt(
                   qorv::sys_mm, std::string_view(clear.constData(), std::size_t(clear.size())))) +
@@ -235,12 +263,18 @@ int run_write_ini(const QStringList& args)
         return fail(QStringLiteral("%1 is not a directory").arg(dir));
     const QString file = QDir(dir).filePath(QStringLiteral("qorv.ini"));
     std::vector<std::pair<QString, QString>> keys;
+    std::vector<QByteArray> clear_texts;
+    for (const auto* option : {&o.server, &o.database, &o.user, &o.password}) {
+        QString why;
+        const auto ansi = strict_ansi(parser.value(*option), &why);
+        if (!ansi)
+            return fail(QStringLiteral("--%1 ").arg(option->names().front()) + why);
+        clear_texts.push_back(*ansi);
+    }
     try {
-        for (auto [key, option] : {std::pair{"servername", &o.server},
-                                   {"database", &o.database},
-                                   {"user", &o.user},
-                                   {"password", &o.password}}) {
-            const QByteArray clear = rt::to_ansi(parser.value(*option));
+        std::size_t index = 0;
+        for (const char* key : {"servername", "database", "user", "password"}) {
+            const QByteArray& clear = clear_texts[index++];
             keys.emplace_back(
                 QString::fromLatin1(key),
                 QString::fromStdString(lmget::encrypt(

@@ -292,6 +292,17 @@ private slots:
             << "--password";
         QTest::newRow("list on a missing sqlite file")
             << QStringList{"list", "--server", "sqlite:no/such.db"} << 2 << "cannot connect";
+        // Text the ANSI code page cannot hold would be stored as '?': refused, nothing written.
+        QTest::newRow("encrypt of a euro sign and an emoji")
+            << QStringList{"encrypt", "pw€😀"} << 2 << "ANSI code page";
+        QTest::newRow("write-ini with an emoji in the password")
+            << QStringList{"write-ini", ".",      "--server", "s",          "--database",
+                           "d",         "--user", "u",        "--password", "pw😀"}
+            << 2 << "--password";
+        QTest::newRow("write-ini with a korean database name")
+            << QStringList{"write-ini", ".",      "--server", "s",          "--database",
+                           "시험",      "--user", "u",        "--password", "p"}
+            << 2 << "--database";
         QTest::newRow("sql server schema is printed")
             << QStringList{"init", "--server", "db.example,1433"} << 0 << "varbinary(max)";
     }
@@ -304,6 +315,8 @@ private slots:
         QCOMPARE(r.code, code);
         const QString& text = code == 0 ? r.out : r.err;
         QVERIFY2(text.contains(out), qPrintable(r.out + r.err));
+        if (code != 0)
+            QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("qorv.ini"))));
     }
 
     void encrypt_prints_what_decrypts_to_the_ansi_text_data()
