@@ -53,8 +53,8 @@ int usage(const QString& message, const QString& command = {})
 struct connection_options {
     QCommandLineOption server{QStringLiteral("server"),
                               QStringLiteral("Database server: sqlite:PATH, "
-                                             "postgresql://HOST:PORT, or a SQL Server "
-                                             "HOST[,PORT]."),
+                                             "postgresql://HOST:PORT, odbc:CONNECTION-STRING, "
+                                             "or a SQL Server HOST[,PORT]."),
                               QStringLiteral("server")};
     QCommandLineOption database{QStringLiteral("database"),
                                 QStringLiteral("Database name (not used by SQLite)."),
@@ -313,6 +313,8 @@ int run_init(const QStringList& args)
     case rt::dbms_kind::sqlserver:
         print(stdout, tsql_schema);
         return success;
+    case rt::dbms_kind::odbc:
+        break; // chosen by the data source's dialect below
     case rt::dbms_kind::sqlite:
         ddl = QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
                              "filedata blob, primary key (filename, ver))");
@@ -326,6 +328,22 @@ int run_init(const QStringList& args)
     rt::transaction t;
     if (int rc = connect(t, *s, true); rc != success)
         return rc;
+    if (ddl.isEmpty() && t.dialect() == rt::sql_dialect::tsql) {
+        ddl = tsql_schema;
+    } else if (ddl.isEmpty()) {
+        // bytea is PostgreSQL's byte string; other data sources take the standard's blob.
+        const QString odbc_ddl =
+            QStringLiteral("create table t_file (filename varchar(260) not null, ver "
+                           "numeric(12,3) not null, filedata %1, primary key (filename, ver))");
+        if (t.execute(odbc_ddl.arg(QLatin1String("bytea"))) == 0) {
+            if (t.commit() != 0)
+                return database_error(t, QStringLiteral("cannot commit"));
+            print(stderr, QStringLiteral("created table t_file on %1\n").arg(s->server));
+            return success;
+        }
+        t.rollback();
+        ddl = odbc_ddl.arg(QLatin1String("blob"));
+    }
     if (t.execute(ddl) != 0)
         return database_error(t, QStringLiteral("cannot create table t_file"));
     if (t.commit() != 0)
@@ -521,8 +539,11 @@ int run_list(const QStringList& args)
         // The size of a large object: the end offset of a descriptor opened for reading.
         size = QStringLiteral("lo_lseek64(lo_open(filedata, 262144), 0, 2)");
         break;
+    case rt::dbms_kind::odbc:
     case rt::dbms_kind::sqlserver:
-        size = QStringLiteral("cast(datalength(filedata) as bigint)");
+        size = t.dialect() == rt::sql_dialect::tsql
+                   ? QStringLiteral("cast(datalength(filedata) as bigint)")
+                   : QStringLiteral("octet_length(filedata)");
         break;
     }
     rt::cursor c = t.open_cursor(
@@ -570,7 +591,8 @@ QString program_help()
     text += QStringLiteral(
         "\n'qorv_admin COMMAND --help' describes a command and its options.\n"
         "The database options of init, publish and list: --server sqlite:PATH |\n"
-        "postgresql://HOST:PORT | HOST[,PORT] (SQL Server), --database, --user, --password,\n"
+        "postgresql://HOST:PORT | odbc:CONNECTION-STRING | HOST[,PORT] (SQL Server),\n"
+        "--database, --user, --password,\n"
         "or --ini FILE to take them from the encrypted settings of a qorv.ini.\n\n");
     text += QLatin1String(exit_codes_text) + QLatin1Char('\n');
     return text;

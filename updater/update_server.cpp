@@ -44,7 +44,7 @@ void update_server::end_read()
 std::optional<rt::decimal> update_server::newest_version(const rt::decimal& local)
 {
     const QString sql =
-        sqlca_.kind() == rt::dbms_kind::sqlserver
+        sqlca_.dialect() == rt::sql_dialect::tsql
             ? QStringLiteral("select top 1 ver from t_file where ver > ? order by ver desc")
             : QStringLiteral("select ver from t_file where ver > ? order by ver desc limit 1");
     const auto value = sqlca_.select_value(sql, {local.to_text()});

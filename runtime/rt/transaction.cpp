@@ -10,6 +10,8 @@ dbms_kind dbms_kind_of(const QString& servername)
     const QString name = servername.trimmed();
     if (name.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
         return dbms_kind::sqlite;
+    if (name.startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive))
+        return dbms_kind::odbc;
     if (name.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
         name.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive))
         return dbms_kind::postgresql;
@@ -54,6 +56,7 @@ long transaction::connect()
     case dbms_kind::postgresql:
         backend_ = detail::make_postgresql_backend(*this);
         break;
+    case dbms_kind::odbc:
     case dbms_kind::sqlserver:
         backend_ = detail::make_odbc_backend(*this);
         break;
@@ -81,6 +84,13 @@ bool transaction::connected() const
 dbms_kind transaction::kind() const
 {
     return dbms_kind_of(servername);
+}
+
+sql_dialect transaction::dialect() const
+{
+    if (backend_)
+        return backend_->dialect();
+    return kind() == dbms_kind::sqlserver ? sql_dialect::tsql : sql_dialect::standard;
 }
 
 namespace {

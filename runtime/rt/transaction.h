@@ -16,7 +16,14 @@ namespace rt {
 enum class dbms_kind {
     sqlite,     ///< "sqlite:PATH"; a relative PATH is taken from the working directory
     postgresql, ///< "postgresql://host:port"
+    odbc,       ///< "odbc:CONNECTION-STRING": any ODBC data source, by driver or DSN
     sqlserver,  ///< anything else: Microsoft SQL Server through unixODBC and FreeTDS
+};
+
+/// The SQL a connected server speaks where dialects differ (the first row of a query).
+enum class sql_dialect {
+    standard, ///< "limit 1"
+    tsql,     ///< Microsoft SQL Server: "top 1"
 };
 
 /// Which backend a server name selects.
@@ -112,6 +119,8 @@ public:
     long disconnect();
     bool connected() const;
     dbms_kind kind() const;
+    /// The dialect of the connected server; for "odbc:" it follows the driver's DBMS name.
+    sql_dialect dialect() const;
 
     /// Runs a statement that returns no rows; returns sqlcode.
     long execute(const QString& sql, const QStringList& params = {});

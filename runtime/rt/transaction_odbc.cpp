@@ -1,8 +1,14 @@
-// Microsoft SQL Server backend of rt::transaction, through unixODBC and the FreeTDS driver.
+// ODBC backend of rt::transaction, through unixODBC: Microsoft SQL Server with the FreeTDS
+// driver, or any data source named by an "odbc:" connection string.
 // FreeTDS allows one active statement per connection, so queries read all their rows before
 // they return, and an open blob reader holds the connection's one statement until it is closed.
 
 #include "rt/transaction_p.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -25,9 +31,14 @@ std::u16string to_u16(const QString& s)
     return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), std::size_t(s.size()));
 }
 
-// A value of a connection-string pair in braces, so that ';' and '=' inside it are kept.
+// A value of a connection-string pair, in braces where ';' or a leading brace or blank would
+// otherwise change its meaning (a closing brace inside is doubled, as the ODBC grammar asks).
+// Drivers differ in how they read braces, so a value that needs none gets none.
 QString braced(const QString& value)
 {
+    if (!value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('{')) &&
+        value.trimmed() == value)
+        return value;
     QString v = value;
     v.replace(QLatin1Char('}'), QLatin1String("}}"));
     return QLatin1Char('{') + v + QLatin1Char('}');
@@ -126,40 +137,27 @@ public:
             session->dbc, SQL_ATTR_AUTOCOMMIT,
             reinterpret_cast<SQLPOINTER>(t.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0);
 
-        // "host", "host,port" or "host:port" (an instance name "host\instance" is passed on).
-        QString host = t.servername.trimmed();
-        QString port;
-        const qsizetype sep = std::max(
-            host.lastIndexOf(QLatin1Char(',')),
-            host.count(QLatin1Char(':')) == 1 ? host.indexOf(QLatin1Char(':')) : qsizetype(-1));
-        if (sep >= 0) {
-            port = host.mid(sep + 1).trimmed();
-            host = host.left(sep).trimmed();
-        }
-        QStringList parts;
-        parts << QStringLiteral("DRIVER={FreeTDS}") << QStringLiteral("SERVER=") + braced(host);
-        if (!port.isEmpty())
-            parts << QStringLiteral("PORT=") + braced(port);
-        else if (!host.contains(QLatin1Char('\\')))
-            parts << QStringLiteral("PORT=1433");
-        parts << QStringLiteral("DATABASE=") +
-                     braced(transaction::dbparm_value(t.dbparm, QStringLiteral("Database")))
-              << QStringLiteral("UID=") + braced(t.logid)
-              << QStringLiteral("PWD=") + braced(t.logpass) << QStringLiteral("TDS_Version=7.3")
-              << QStringLiteral("ClientCharset=UTF-8");
-        const std::u16string conn = to_u16(parts.join(QLatin1Char(';')));
-        const SQLRETURN rc =
-            SQLDriverConnectW(session->dbc, nullptr, const_cast<SQLWCHAR*>(wide(conn)),
-                              SQLSMALLINT(conn.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+        const SQLRETURN rc = t.kind() == dbms_kind::odbc ? connect_by_string(*session)
+                                                         : connect_to_sqlserver(*session);
         if (!succeeded(rc))
             return diagnostics(owner(), SQL_HANDLE_DBC, session->dbc);
         session->connected = true;
         if (!succeeded(SQLSetConnectAttr(session->dbc, SQL_ATTR_TXN_ISOLATION,
                                          reinterpret_cast<SQLPOINTER>(SQL_TXN_READ_COMMITTED), 0)))
             return diagnostics(owner(), SQL_HANDLE_DBC, session->dbc);
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT length = 0;
+        SQLGetInfoW(session->dbc, SQL_DBMS_NAME, name, sizeof name, &length);
+        const QString dbms = QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
+        dialect_ = dbms.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive) ||
+                           t.kind() == dbms_kind::sqlserver
+                       ? sql_dialect::tsql
+                       : sql_dialect::standard;
         session_ = std::move(session);
         return ok();
     }
+
+    sql_dialect dialect() const override { return dialect_; }
 
     void disconnect() override { session_.reset(); }
     bool connected() const override { return session_ != nullptr; }
@@ -211,6 +209,100 @@ public:
 
     long commit() override { return end(SQL_COMMIT); }
     long rollback() override { return end(SQL_ROLLBACK); }
+
+    // "odbc:CONNECTION-STRING": any data source, by driver or DSN. The login and the database
+    // of the connection fields are added unless the string names its own.
+    SQLRETURN connect_by_string(odbc_session& session)
+    {
+        const transaction& t = owner();
+        QString text = t.servername.trimmed().mid(int(std::strlen("odbc:")));
+        const auto names = [&](const char* key) {
+            return text.contains(
+                QRegularExpression(QStringLiteral("(^|;)\\s*%1\\s*=").arg(QLatin1String(key)),
+                                   QRegularExpression::CaseInsensitiveOption));
+        };
+        const QString database = transaction::dbparm_value(t.dbparm, QStringLiteral("Database"));
+        QStringList extra;
+        if (!database.isEmpty() && !names("DATABASE"))
+            extra << QStringLiteral("DATABASE=") + braced(database);
+        if (!t.logid.isEmpty() && !names("UID"))
+            extra << QStringLiteral("UID=") + braced(t.logid);
+        if (!t.logpass.isEmpty() && !names("PWD"))
+            extra << QStringLiteral("PWD=") + braced(t.logpass);
+        if (!extra.isEmpty()) {
+            if (!text.isEmpty() && !text.endsWith(QLatin1Char(';')))
+                text += QLatin1Char(';');
+            text += extra.join(QLatin1Char(';')) + QLatin1Char(';');
+        }
+        const std::u16string conn = to_u16(text);
+        return SQLDriverConnectW(session.dbc, nullptr, const_cast<SQLWCHAR*>(wide(conn)),
+                                 SQLSMALLINT(conn.size()), nullptr, 0, nullptr,
+                                 SQL_DRIVER_NOPROMPT);
+    }
+
+    // SQL Server through FreeTDS. FreeTDS ends a braced value at the first "};" and keeps a
+    // doubled brace as two, so no connection string can carry every password. The login and
+    // password therefore go as the arguments of SQLConnect, the database as the current
+    // catalogue, and only the host and port through a data source written for this connection.
+    SQLRETURN connect_to_sqlserver(odbc_session& session)
+    {
+        const transaction& t = owner();
+        // "host", "host,port" or "host:port" (an instance name "host\instance" is passed on).
+        QString host = t.servername.trimmed();
+        QString port;
+        const qsizetype sep = std::max(
+            host.lastIndexOf(QLatin1Char(',')),
+            host.count(QLatin1Char(':')) == 1 ? host.indexOf(QLatin1Char(':')) : qsizetype(-1));
+        if (sep >= 0) {
+            port = host.mid(sep + 1).trimmed();
+            host = host.left(sep).trimmed();
+        }
+        if (port.isEmpty() && !host.contains(QLatin1Char('\\')))
+            port = QStringLiteral("1433");
+        const QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("odbc.ini"));
+        QFile file(ini);
+        if (!dir.isValid() || !file.open(QIODevice::WriteOnly))
+            return SQL_ERROR;
+        // The driver manager caches what it reads of data sources for a while by their name, so
+        // every connection names its own.
+        const QString name =
+            QStringLiteral("qorv_%1").arg(QRandomGenerator::global()->generate64(), 0, 36);
+        QString source = QStringLiteral("[%1]\nDriver = FreeTDS\nServer = %2\n"
+                                        "TDS_Version = 7.3\nClientCharset = UTF-8\n")
+                             .arg(name, host);
+        if (!port.isEmpty())
+            source += QStringLiteral("Port = %1\n").arg(port);
+        // The driver reads the data source in the client character set, so the database goes
+        // there; only a name with blanks at its ends (which the file would trim) goes as the
+        // current catalogue instead, which the driver reads in Latin-1 before connecting.
+        const QString database = transaction::dbparm_value(t.dbparm, QStringLiteral("Database"));
+        const std::u16string catalog = to_u16(database);
+        if (database.trimmed() != database)
+            SQLSetConnectAttrW(session.dbc, SQL_ATTR_CURRENT_CATALOG,
+                               const_cast<SQLWCHAR*>(wide(catalog)), SQL_NTS);
+        else if (!database.isEmpty())
+            source += QStringLiteral("Database = %1\n").arg(database);
+        file.write(source.toUtf8());
+        file.close();
+
+        // The driver manager and the driver read the data source while connecting only.
+        const QByteArray previous = qgetenv("ODBCINI");
+        const bool had_previous = qEnvironmentVariableIsSet("ODBCINI");
+        qputenv("ODBCINI", QFile::encodeName(ini));
+        const std::u16string dsn = to_u16(name);
+        const std::u16string user = to_u16(t.logid);
+        const std::u16string password = to_u16(t.logpass);
+        const SQLRETURN rc =
+            SQLConnectW(session.dbc, const_cast<SQLWCHAR*>(wide(dsn)), SQLSMALLINT(dsn.size()),
+                        const_cast<SQLWCHAR*>(wide(user)), SQLSMALLINT(user.size()),
+                        const_cast<SQLWCHAR*>(wide(password)), SQLSMALLINT(password.size()));
+        if (had_previous)
+            qputenv("ODBCINI", previous);
+        else
+            qunsetenv("ODBCINI");
+        return rc;
+    }
 
     // Prepares and runs a statement with text parameters. Returns 0, SQL_NEED_DATA when a
     // parameter is sent at execution, or -1.
@@ -294,6 +386,7 @@ public:
 
 private:
     SQLULEN timeout_ = 30;
+    sql_dialect dialect_ = sql_dialect::standard;
 
     long end(SQLSMALLINT how)
     {
@@ -362,8 +455,10 @@ std::unique_ptr<blob_reader> odbc_backend::open_blob(const QString& table, const
 {
     statement stmt;
     parameters buffers;
-    const QString sql =
-        QStringLiteral("select datalength(%1), %1 from %2 where %3").arg(column, table, where);
+    const QString sql = QStringLiteral("select %1(%2), %2 from %3 where %4")
+                            .arg(dialect_ == sql_dialect::tsql ? QLatin1String("datalength")
+                                                               : QLatin1String("octet_length"),
+                                 column, table, where);
     if (run(stmt, sql, params, buffers) < 0)
         return nullptr;
     const SQLRETURN rc = SQLFetch(stmt.h);

@@ -29,6 +29,7 @@ public:
     /// Rolls back and closes; never fails.
     virtual void disconnect() = 0;
     virtual bool connected() const = 0;
+    virtual sql_dialect dialect() const { return sql_dialect::standard; }
     virtual long execute(const QString& sql, const QStringList& params) = 0;
     /// Runs a query and appends up to max_rows rows (every column as text) to rows.
     virtual long query(const QString& sql, const QStringList& params,

@@ -4,6 +4,7 @@
 #include "rt/transaction.h"
 #include "pg_server.h"
 #include "rt/transaction_p.h"
+#include "tds_responder.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -178,6 +179,9 @@ private slots:
         QTest::newRow("sqlite absolute") << "sqlite:/srv/u.db" << int(rt::dbms_kind::sqlite);
         QTest::newRow("postgresql")
             << "postgresql://db.example:5432" << int(rt::dbms_kind::postgresql);
+        QTest::newRow("odbc by driver")
+            << "odbc:Driver=PostgreSQL Unicode;Server=h" << int(rt::dbms_kind::odbc);
+        QTest::newRow("odbc by dsn") << "ODBC:DSN=exams" << int(rt::dbms_kind::odbc);
         QTest::newRow("plain host") << "db.example" << int(rt::dbms_kind::sqlserver);
         QTest::newRow("host comma port") << "10.0.0.5,1433" << int(rt::dbms_kind::sqlserver);
         QTest::newRow("host instance") << "SRV\\SQLEXPRESS" << int(rt::dbms_kind::sqlserver);
@@ -375,6 +379,57 @@ private slots:
         QCOMPARE(t.execute(QStringLiteral("select 1")), -1L);
         QVERIFY(!t.select_value(QStringLiteral("select 1")).has_value());
         QCOMPARE(t.sqlcode, -1L);
+    }
+
+    void sqlserver_login_reaches_the_server_unchanged_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("database");
+        QTest::newRow("plain") << "sa"
+                               << "secret"
+                               << "exam";
+        QTest::newRow("closing brace in the password") << "sa"
+                                                       << "p;w}d{x=1"
+                                                       << "exam";
+        QTest::newRow("brace and semicolon") << "sa"
+                                             << "a};b"
+                                             << "exam";
+        QTest::newRow("braces at both ends") << "{sa}"
+                                             << "}"
+                                             << "{exam}";
+        QTest::newRow("quote, equals and blanks") << "o'neil = x"
+                                                  << " 'pw' "
+                                                  << "exam's db";
+        QTest::newRow("chinese") << "考务员"
+                                 << "密码};{"
+                                 << "考务库";
+        QTest::newRow("blanks around the database") << "sa"
+                                                    << "pw"
+                                                    << " exam db ";
+        QTest::newRow("empty password") << "sa"
+                                        << ""
+                                        << "exam";
+    }
+    // What the driver puts into the log-in packet is decoded by a stand-in server.
+    void sqlserver_login_reaches_the_server_unchanged()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, database);
+        qorv::test::tds_responder server;
+        transaction t;
+        t.servername = QStringLiteral("127.0.0.1,%1").arg(server.port());
+        t.logid = user;
+        t.logpass = password;
+        t.dbparm = QStringLiteral("timeout = 5,Database='%1',Provider='SQLNCLI10'").arg(database);
+        QCOMPARE(t.connect(), -1L);
+        const auto login = server.login();
+        QVERIFY2(login, qPrintable(t.sqlerrtext));
+        QCOMPARE(login->server, QStringLiteral("127.0.0.1"));
+        QCOMPARE(login->user, user);
+        QCOMPARE(login->password, password);
+        QCOMPARE(login->database, database);
     }
 
     void select_value_data()

@@ -16,12 +16,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <random>
 
 namespace {
 
 const char* const database_name = "qorv_admintest";
+// The same server through unixODBC and its PostgreSQL driver, in a database of its own.
+const char* const odbc_database_name = "qorv_admintest_odbc";
 
 struct outcome {
     int code = -1;
@@ -73,18 +76,36 @@ private:
     {
         QStringList names{QStringLiteral("sqlite")};
         if (pg_)
-            names << QStringLiteral("postgresql");
+            names << QStringLiteral("postgresql") << QStringLiteral("odbc");
         return names;
+    }
+
+    QString odbc_server() const
+    {
+        const QUrl url(pg_->server);
+        return QStringLiteral("odbc:Driver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so;Server=%1;"
+                              "Port=%2")
+            .arg(url.host())
+            .arg(url.port());
+    }
+    QString database_of(const QString& backend) const
+    {
+        return QString::fromLatin1(backend == QLatin1String("odbc") ? odbc_database_name
+                                                                    : database_name);
     }
 
     QStringList connection(const QString& backend) const
     {
         if (backend == QLatin1String("sqlite"))
             return {QStringLiteral("--server"), QStringLiteral("sqlite:") + dir_.filePath("u.db")};
-        return {QStringLiteral("--server"),   pg_->server,
-                QStringLiteral("--database"), QString::fromLatin1(database_name),
-                QStringLiteral("--user"),     pg_->user,
-                QStringLiteral("--password"), pg_->password};
+        return {QStringLiteral("--server"),
+                backend == QLatin1String("odbc") ? odbc_server() : pg_->server,
+                QStringLiteral("--database"),
+                database_of(backend),
+                QStringLiteral("--user"),
+                pg_->user,
+                QStringLiteral("--password"),
+                pg_->password};
     }
 
     std::unique_ptr<rt::transaction> open(const QString& backend) const
@@ -93,10 +114,10 @@ private:
         if (backend == QLatin1String("sqlite")) {
             t->servername = QStringLiteral("sqlite:") + dir_.filePath("u.db");
         } else {
-            t->servername = pg_->server;
+            t->servername = backend == QLatin1String("odbc") ? odbc_server() : pg_->server;
             t->logid = pg_->user;
             t->logpass = pg_->password;
-            t->dbparm = QStringLiteral("Database='%1'").arg(database_name);
+            t->dbparm = QStringLiteral("Database='%1'").arg(database_of(backend));
         }
         t->connect();
         return t;
@@ -155,12 +176,14 @@ private slots:
             admin.dbparm = QStringLiteral("Database='%1'").arg(pg_->database);
             admin.autocommit = true;
             QVERIFY2(admin.connect() == 0, qPrintable(admin.sqlerrtext));
-            QCOMPARE(admin.execute(QStringLiteral("drop database if exists %1").arg(database_name)),
-                     0L);
-            QCOMPARE(admin.execute(QStringLiteral("create database %1 template template0 "
-                                                  "encoding 'UTF8' lc_collate 'C' lc_ctype 'C'")
-                                       .arg(database_name)),
-                     0L);
+            for (const char* name : {database_name, odbc_database_name}) {
+                QCOMPARE(admin.execute(QStringLiteral("drop database if exists %1").arg(name)), 0L);
+                QCOMPARE(admin.execute(QStringLiteral("create database %1 template template0 "
+                                                      "encoding 'UTF8' lc_collate 'C' lc_ctype "
+                                                      "'C'")
+                                           .arg(name)),
+                         0L);
+            }
         }
         for (const QString& b : backends()) {
             const outcome first = run(QStringList{QStringLiteral("init")} + connection(b));
@@ -510,7 +533,8 @@ private slots:
         admin.dbparm = QStringLiteral("Database='%1'").arg(pg_->database);
         admin.autocommit = true;
         if (admin.connect() == 0)
-            admin.execute(QStringLiteral("drop database if exists %1").arg(database_name));
+            for (const char* name : {database_name, odbc_database_name})
+                admin.execute(QStringLiteral("drop database if exists %1").arg(name));
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QUrl>
 
 #include <span>
 
@@ -42,7 +43,7 @@ update_server_fixture::update_server_fixture(const QString& backend)
         const auto pg = find_pg_server(&error_);
         if (!pg)
             return;
-        servername_ = pg->server;
+        servername_ = admin_server_ = pg->server;
         user_ = pg->user;
         password_ = pg->password;
         admin_database_ = pg->database;
@@ -58,6 +59,16 @@ update_server_fixture::update_server_fixture(const QString& backend)
         create_table = QStringLiteral(
             "create table t_file (filename text not null, ver numeric(12,3) not null, "
             "filedata oid, primary key (filename, ver))");
+        if (backend == QLatin1String("odbc")) {
+            // The same server through unixODBC and its PostgreSQL driver, with the contents in
+            // a byte-string column as any ODBC data source would hold them.
+            const QUrl url(pg->server);
+            servername_ =
+                QStringLiteral("odbc:Driver=%1;Server=%2;Port=%3")
+                    .arg(QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"), url.host())
+                    .arg(url.port());
+            create_table.replace(QStringLiteral("filedata oid"), QStringLiteral("filedata bytea"));
+        }
     }
     auto sqlca = connect();
     if (!sqlca || sqlca->execute(create_table) < 0 || sqlca->commit() < 0)
@@ -76,7 +87,7 @@ update_server_fixture::~update_server_fixture()
 long update_server_fixture::connect_admin(rt::transaction& admin) const
 {
     // Databases are created and dropped outside a transaction.
-    admin.servername = servername_;
+    admin.servername = admin_server_;
     admin.logid = user_;
     admin.logpass = password_;
     admin.autocommit = true;

@@ -23,7 +23,8 @@ struct server_file {
 /// One update server with table t_file, and an installation directory beside it.
 class update_server_fixture {
 public:
-    /// `backend` is "sqlite" or "postgresql". On failure valid() is false and error() says why.
+    /// `backend` is "sqlite", "postgresql" or "odbc" (the suite's PostgreSQL through unixODBC). On
+    /// failure valid() is false and error() says why.
     explicit update_server_fixture(const QString& backend);
     ~update_server_fixture();
 
@@ -52,7 +53,7 @@ private:
     QTemporaryDir server_dir_;
     QTemporaryDir install_;
     QString servername_, database_, user_, password_;
-    QString admin_database_; // where databases are created and dropped
+    QString admin_server_, admin_database_; // where databases are created and dropped
     QString error_;
 };
 

@@ -1,0 +1,148 @@
+#pragma once
+
+// A stand-in SQL Server on 127.0.0.1 that answers a driver's pre-login and decodes the LOGIN7
+// packet that follows, so that tests can see exactly which server name, database, login and
+// password a driver sends. It then closes the connection: the log-in fails on the client side.
+
+#include <QString>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <future>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace qorv::test {
+
+/// The fields of a LOGIN7 packet that carry the connection settings.
+struct tds_login {
+    QString server, database, user, password;
+};
+
+class tds_responder {
+public:
+    tds_responder()
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(listener_, 4);
+        socklen_t len = sizeof addr;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { login_.set_value(serve()); });
+    }
+    ~tds_responder()
+    {
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    tds_responder(const tds_responder&) = delete;
+    tds_responder& operator=(const tds_responder&) = delete;
+
+    int port() const { return port_; }
+    /// The decoded log-in of the first connection, once it has arrived (std::nullopt when none
+    /// came within ten seconds or it could not be decoded).
+    std::optional<tds_login> login() { return login_.get_future().get(); }
+
+private:
+    // Reads one message (one or more packets up to end-of-message); its type, or -1.
+    static int read_message(int fd, std::vector<unsigned char>& payload)
+    {
+        payload.clear();
+        for (;;) {
+            unsigned char header[8];
+            if (!read_exactly(fd, header, 8))
+                return -1;
+            const std::size_t length = std::size_t(header[2]) << 8 | header[3];
+            if (length < 8)
+                return -1;
+            const std::size_t at = payload.size();
+            payload.resize(at + length - 8);
+            if (!read_exactly(fd, payload.data() + at, length - 8))
+                return -1;
+            if (header[1] & 0x01) // end of message
+                return header[0];
+        }
+    }
+
+    static bool read_exactly(int fd, unsigned char* data, std::size_t size)
+    {
+        while (size > 0) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0)
+                return false;
+            const ssize_t n = ::read(fd, data, size);
+            if (n <= 0)
+                return false;
+            data += n;
+            size -= std::size_t(n);
+        }
+        return true;
+    }
+
+    static QString field(const std::vector<unsigned char>& login, std::size_t at, bool password)
+    {
+        const std::size_t offset = login[at] | login[at + 1] << 8;
+        const std::size_t chars = login[at + 2] | login[at + 3] << 8;
+        if (offset + chars * 2 > login.size())
+            return QStringLiteral("<out of range>");
+        std::vector<char16_t> text;
+        for (std::size_t i = 0; i < chars * 2; i += 2) {
+            unsigned char lo = login[offset + i], hi = login[offset + i + 1];
+            if (password) { // the driver swapped the nibbles of each byte, then XORed 0xA5
+                lo ^= 0xA5;
+                hi ^= 0xA5;
+                lo = static_cast<unsigned char>(lo << 4 | lo >> 4);
+                hi = static_cast<unsigned char>(hi << 4 | hi >> 4);
+            }
+            text.push_back(char16_t(lo | hi << 8));
+        }
+        return QString::fromUtf16(text.data(), qsizetype(text.size()));
+    }
+
+    std::optional<tds_login> serve()
+    {
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0)
+            return std::nullopt;
+        const int fd = ::accept(listener_, nullptr, nullptr);
+        if (fd < 0)
+            return std::nullopt;
+        std::optional<tds_login> result;
+        std::vector<unsigned char> message;
+        if (read_message(fd, message) == 0x12) {
+            // Pre-login answer: version 15.0, no encryption, no instance, no MARS.
+            const unsigned char reply[] = {0x04, 0x01, 0x00, 38,   0x00, 0x00, 0x01,
+                                           0x00,                      // header, 38 bytes in all
+                                           0x00, 0x00, 21,   0x00, 6, // VERSION at 21, 6 bytes
+                                           0x01, 0x00, 27,   0x00, 1, // ENCRYPTION at 27
+                                           0x02, 0x00, 28,   0x00, 1, // INSTOPT at 28
+                                           0x04, 0x00, 29,   0x00, 1, // MARS at 29
+                                           0xff, 15,   0x00, 0x07, 0xd0, 0x00, 0x00, // end; version
+                                           0x02, 0x00, 0x00}; // not supported, 0, off
+            if (::write(fd, reply, sizeof reply) == ssize_t(sizeof reply) &&
+                read_message(fd, message) == 0x10 && message.size() >= 94)
+                result = tds_login{field(message, 52, false), field(message, 68, false),
+                                   field(message, 40, false), field(message, 44, true)};
+        }
+        ::close(fd);
+        return result;
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::promise<std::optional<tds_login>> login_;
+    std::thread thread_;
+};
+
+} // namespace qorv::test
