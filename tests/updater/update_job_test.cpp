@@ -328,6 +328,34 @@ private slots:
         QVERIFY(!view.ended);
     }
 
+    void what_cannot_be_cleaned_up_is_reported()
+    {
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", QByteArray(100000, 'a')}}));
+        auto sqlca = server.connect();
+        update_server statements(*sqlca);
+        recording_view view;
+        const QDir install(server.install_dir());
+        // During the download the temporary file becomes a directory that cannot be removed.
+        view.on_yield = [&] {
+            if (view.yields != 3)
+                return;
+            const QStringList found = install.entryList({".qorv-n-*"}, QDir::Files | QDir::Hidden);
+            QCOMPARE(found.size(), 1);
+            QVERIFY(QFile::remove(install.filePath(found[0])));
+            QVERIFY(install.mkpath(found[0] + QStringLiteral("/x")));
+        };
+        view.close_at_yield = 4;
+        message_log log;
+        QCOMPARE(
+            run_update(statements, QStringLiteral("2.0"), install.path(), server.ini_file(), view),
+            job_result::cancelled);
+        QCOMPARE(log.messages.size(), 1);
+        QCOMPARE(log.messages[0].title, texts::title_error);
+        QVERIFY2(log.messages[0].text.contains(QLatin1String(".qorv-n-")),
+                 qPrintable(log.messages[0].text));
+    }
+
     void a_version_without_files_is_recorded()
     {
         update_server_fixture server(QStringLiteral("sqlite"));
