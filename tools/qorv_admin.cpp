@@ -7,6 +7,7 @@
 
 #include "rt/codepage.h"
 #include "rt/profile.h"
+#include "rt/sha256.h"
 #include "rt/transaction.h"
 
 #include <QCommandLineParser>
@@ -194,6 +195,7 @@ const QString tsql_schema = QStringLiteral("create table t_file (\n"
                                            "    filename nvarchar(260) not null,\n"
                                            "    ver decimal(12,3) not null,\n"
                                            "    filedata varbinary(max) null,\n"
+                                           "    filehash char(64) null,\n"
                                            "    constraint pk_t_file primary key (filename, ver)\n"
                                            ");\n");
 
@@ -317,12 +319,13 @@ int run_init(const QStringList& args)
         break; // chosen by the data source's dialect below
     case rt::dbms_kind::sqlite:
         ddl = QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
-                             "filedata blob, primary key (filename, ver))");
+                             "filedata blob, filehash text, primary key (filename, ver))");
         break;
     case rt::dbms_kind::postgresql:
         // Large objects, because bytea cannot hold files of a gigabyte.
         ddl = QStringLiteral("create table t_file (filename text not null, ver numeric(12,3) "
-                             "not null, filedata oid, primary key (filename, ver))");
+                             "not null, filedata oid, filehash char(64), primary key "
+                             "(filename, ver))");
         break;
     }
     rt::transaction t;
@@ -334,7 +337,8 @@ int run_init(const QStringList& args)
         // bytea is PostgreSQL's byte string; other data sources take the standard's blob.
         const QString odbc_ddl =
             QStringLiteral("create table t_file (filename varchar(260) not null, ver "
-                           "numeric(12,3) not null, filedata %1, primary key (filename, ver))");
+                           "numeric(12,3) not null, filedata %1, filehash char(64), primary key "
+                           "(filename, ver))");
         if (t.execute(odbc_ddl.arg(QLatin1String("bytea"))) == 0) {
             if (t.commit() != 0)
                 return database_error(t, QStringLiteral("cannot commit"));
@@ -352,21 +356,85 @@ int run_init(const QStringList& args)
     return success;
 }
 
+// True when t_file has the column filehash (tables created before it was introduced do not).
+bool has_filehash(rt::transaction& t)
+{
+    const bool has =
+        t.select_value(QStringLiteral("select count(filehash) from t_file where 1 = 0"))
+            .has_value();
+    t.rollback(); // a failed statement may have ended the transaction; start clean either way
+    return has;
+}
+
+int run_upgrade_table(const QStringList& args)
+{
+    QCommandLineParser parser;
+    connection_options o;
+    o.add_to(parser);
+    if (int rc = parse(parser, QStringLiteral("upgrade-table"), args,
+                       QStringLiteral("Adds the column filehash (the SHA-256 of each file, "
+                                      "stored by publish) to an existing table t_file. Updaters "
+                                      "verify downloads with it and skip files whose installed "
+                                      "copy already matches; older updaters ignore it. Files "
+                                      "published before keep an empty hash. For SQL Server the "
+                                      "T-SQL is printed instead."));
+        rc >= 0)
+        return rc;
+    const QString command = QStringLiteral("upgrade-table");
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("upgrade-table takes no arguments"), command);
+    QString why;
+    const auto s = connection_settings(parser, o, &why);
+    if (!s)
+        return usage(why, command);
+    if (rt::dbms_kind_of(s->server) == rt::dbms_kind::sqlserver) {
+        print(stdout, QStringLiteral("alter table t_file add filehash char(64) null;\n"));
+        return success;
+    }
+    rt::transaction t;
+    if (int rc = connect(t, *s); rc != success)
+        return rc;
+    if (has_filehash(t)) {
+        print(stderr, QStringLiteral("t_file already has the column filehash\n"));
+        return success;
+    }
+    const QString type =
+        t.kind() == rt::dbms_kind::sqlite ? QStringLiteral("text") : QStringLiteral("char(64)");
+    if (t.execute(
+            QStringLiteral("alter table t_file add %1 filehash %2")
+                .arg(t.dialect() == rt::sql_dialect::tsql ? QString() : QStringLiteral("column"),
+                     type)) != 0)
+        return database_error(t, QStringLiteral("cannot add the column filehash"));
+    if (t.commit() != 0)
+        return database_error(t, QStringLiteral("cannot commit"));
+    print(stderr, QStringLiteral("added the column filehash to t_file on %1\n").arg(s->server));
+    return success;
+}
+
 struct source_file {
     QString path;
     QString name;
     std::int64_t size;
 };
 
-// Streams one file into a new row; returns an empty text or the reason of the failure.
-QString store(rt::transaction& t, const source_file& f, const QString& version)
+// Streams one file into a new row, with its SHA-256 when `with_hash`; returns an empty text or
+// the reason of the failure.
+QString store(rt::transaction& t, const source_file& f, const QString& version, bool with_hash)
 {
     QFile in(f.path);
     if (!in.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot read %1: %2").arg(f.path, in.errorString());
-    auto writer =
-        t.insert_blob(QStringLiteral("t_file"), {QStringLiteral("filename"), QStringLiteral("ver")},
-                      {f.name, version}, QStringLiteral("filedata"), f.size);
+    QStringList columns{QStringLiteral("filename"), QStringLiteral("ver")};
+    QStringList values{f.name, version};
+    if (with_hash) {
+        const auto hash = rt::sha256_of_file(f.path);
+        if (!hash)
+            return QStringLiteral("cannot read %1").arg(f.path);
+        columns << QStringLiteral("filehash");
+        values << *hash;
+    }
+    auto writer = t.insert_blob(QStringLiteral("t_file"), columns, values,
+                                QStringLiteral("filedata"), f.size);
     if (!writer)
         return QStringLiteral("cannot store %1: %2").arg(f.name, t.sqlerrtext);
     const bool progress = f.size >= 16 * 1024 * 1024;
@@ -475,6 +543,7 @@ int run_publish(const QStringList& args)
     if (int rc = connect(t, *s); rc != success)
         return rc;
     const bool pg = t.kind() == rt::dbms_kind::postgresql;
+    const bool with_hash = has_filehash(t);
     const QString where = QStringLiteral("filename = ? and ver = ?");
     for (const source_file& f : files) {
         const auto count = t.select_value(
@@ -499,7 +568,7 @@ int run_publish(const QStringList& args)
                 return database_error(t, QStringLiteral("cannot replace %1").arg(f.name));
         }
         print(stderr, QStringLiteral("publishing %1 (%2)\n").arg(f.name, human_size(f.size)));
-        if (const QString error = store(t, f, *version); !error.isEmpty()) {
+        if (const QString error = store(t, f, *version, with_hash); !error.isEmpty()) {
             t.rollback(); // takes the rows and the large objects created so far with it
             return fail(error + QStringLiteral("; nothing was stored"));
         }
@@ -576,6 +645,8 @@ const std::map<QString, std::pair<int (*)(const QStringList&), const char*>>& co
         {QStringLiteral("init"), {run_init, "create table t_file"}},
         {QStringLiteral("publish"), {run_publish, "store the files of a version"}},
         {QStringLiteral("list"), {run_list, "list the published versions"}},
+        {QStringLiteral("upgrade-table"),
+         {run_upgrade_table, "add the column filehash to an existing t_file"}},
     };
     return map;
 }
@@ -590,7 +661,7 @@ QString program_help()
         text += QStringLiteral("  %1 %2\n").arg(name, -10).arg(QLatin1String(entry.second));
     text += QStringLiteral(
         "\n'qorv_admin COMMAND --help' describes a command and its options.\n"
-        "The database options of init, publish and list: --server sqlite:PATH |\n"
+        "The database options of init, publish, list and upgrade-table: --server sqlite:PATH |\n"
         "postgresql://HOST:PORT | odbc:CONNECTION-STRING | HOST[,PORT] (SQL Server),\n"
         "--database, --user, --password,\n"
         "or --ini FILE to take them from the encrypted settings of a qorv.ini.\n\n");

@@ -7,6 +7,9 @@
 
 #include <rt/messagebox.h>
 #include <rt/profile.h>
+#include <rt/sha256.h>
+
+#include <QFileInfo>
 
 #include <vector>
 
@@ -99,6 +102,9 @@ job_result install_version(update_server& server, const QString& version_text,
         if (sqlca.sqlcode < 0)
             return database_error(sqlca);
         const QString name = row->value(0);
+        // The published SHA-256, when the table has the column: the download is verified with
+        // it, and an installed copy that already matches is kept instead of fetched again.
+        const QString hash = row->value(1).toLower();
 
         view.set_progress(0, 0);
         if (!view.yield())
@@ -116,11 +122,21 @@ job_result install_version(update_server& server, const QString& version_text,
 
         view.set_progress((contents->size() + chunk_size - 1) / chunk_size, 0);
         const auto target = target_path(sys_path, name);
-        if (!target || !files.begin_file(*target))
+        if (!target)
+            return error(texts::create_failed);
+        if (!hash.isEmpty() && QFileInfo(*target).isFile() &&
+            QFileInfo(*target).size() == contents->size() && rt::sha256_of_file(*target) == hash) {
+            const qint64 chunks = (contents->size() + chunk_size - 1) / chunk_size;
+            view.set_progress(chunks, chunks);
+            continue;
+        }
+        if (!files.begin_file(*target))
             return error(texts::create_failed);
         if (const auto result = detail::store_file(*contents, files, sqlca, view);
             result != job_result::updated)
             return result;
+        if (!hash.isEmpty() && contents->sha256() != hash)
+            return error(texts::download_failed);
         if (!files.end_file())
             return error(texts::create_failed);
     }

@@ -2,31 +2,24 @@
 
 namespace qorv {
 
-namespace {
+file_contents::file_contents(std::unique_ptr<rt::blob_reader> reader, update_server& server)
+    : reader_(std::move(reader)), server_(server)
+{
+}
 
-/// A file's contents that end the read transaction when they are closed, so that no lock or
-/// open transaction outlives the read while the window waits.
-class closing_reader final : public rt::blob_reader {
-public:
-    closing_reader(std::unique_ptr<rt::blob_reader> reader, update_server& server)
-        : reader_(std::move(reader)), server_(server)
-    {
-    }
-    ~closing_reader() override
-    {
-        reader_.reset();
-        server_.end_read();
-    }
-    std::int64_t size() const override { return reader_->size(); }
-    bool is_null() const override { return reader_->is_null(); }
-    std::int64_t read(std::span<std::byte> buffer) override { return reader_->read(buffer); }
+file_contents::~file_contents()
+{
+    reader_.reset();
+    server_.end_read();
+}
 
-private:
-    std::unique_ptr<rt::blob_reader> reader_;
-    update_server& server_;
-};
-
-} // namespace
+std::int64_t file_contents::read(std::span<std::byte> buffer)
+{
+    const std::int64_t n = reader_->read(buffer);
+    if (n > 0)
+        hash_.add(QByteArrayView(reinterpret_cast<const char*>(buffer.data()), n));
+    return n;
+}
 
 void update_server::end_read()
 {
@@ -71,15 +64,22 @@ std::optional<qint64> update_server::file_count(const QString& version)
 
 rt::cursor update_server::file_names(const QString& version)
 {
-    // The cursor holds every row once open, so the transaction can end at once.
+    // The cursor holds every row once open, so the transaction can end at once. A table
+    // without the column filehash fails the first query and is read as it always was.
     rt::cursor names = sqlca_.open_cursor(
+        QStringLiteral("select filename, filehash from t_file where ver = ? order by filename"),
+        {version});
+    end_read();
+    if (sqlca_.sqlcode >= 0)
+        return names;
+    names = sqlca_.open_cursor(
         QStringLiteral("select filename from t_file where ver = ? order by filename"), {version});
     end_read();
     return names;
 }
 
-std::unique_ptr<rt::blob_reader> update_server::contents(const QString& file_name,
-                                                         const QString& version)
+std::unique_ptr<file_contents> update_server::contents(const QString& file_name,
+                                                       const QString& version)
 {
     // The version belongs in the condition: a file distributed in several versions has a row for
     // each of them.
@@ -90,7 +90,7 @@ std::unique_ptr<rt::blob_reader> update_server::contents(const QString& file_nam
         end_read();
         return nullptr;
     }
-    return std::make_unique<closing_reader>(std::move(reader), *this);
+    return std::make_unique<file_contents>(std::move(reader), *this);
 }
 
 } // namespace qorv

@@ -10,6 +10,7 @@
 #include "rt/profile.h"
 #include "rt/transaction.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -424,6 +425,16 @@ private slots:
             QVERIFY2(*data == f.readAll(), name);
         }
 
+        // Each file's SHA-256 is stored beside it.
+        QFile big(base() + "/big.bin");
+        QVERIFY(big.open(QIODevice::ReadOnly));
+        QCOMPARE(open(backend)
+                     ->select_value(QStringLiteral("select filehash from t_file where filename = "
+                                                   "'big.bin' and ver = 1.3"))
+                     .value_or("?"),
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(big.readAll(), QCryptographicHash::Sha256).toHex()));
+
         // Replacing one file keeps the others and, on PostgreSQL, leaves no orphan object.
         auto objects = [&] {
             return backend == QLatin1String("postgresql")
@@ -463,6 +474,44 @@ private slots:
             (QStringList{
                 QStringLiteral("1.3 4 %1").arg(size13),
                 QStringLiteral("10.0 1 %1").arg(QFileInfo(base() + "/sub/dir/note.txt").size())}));
+    }
+
+    // A table made before hashes existed takes publications as before, and gains the column.
+    void upgrade_table_adds_the_hash_column()
+    {
+        const QString db = dir_.filePath(QStringLiteral("old.db"));
+        {
+            rt::transaction t;
+            t.servername = QStringLiteral("sqlite:") + db;
+            t.dbparm = QStringLiteral("Create='yes'");
+            QCOMPARE(t.connect(), 0L);
+            QCOMPARE(t.execute(QStringLiteral("create table t_file (filename text not null, ver "
+                                              "numeric not null, filedata blob, primary key "
+                                              "(filename, ver))")),
+                     0L);
+            QCOMPARE(t.commit(), 0L);
+        }
+        const QStringList server{QStringLiteral("--server"), QStringLiteral("sqlite:") + db};
+        const QStringList publish{"publish", "--base", base(), base() + "/sub/dir/note.txt"};
+        const outcome before = run(publish + server + QStringList{"--ver", "1"});
+        QVERIFY2(before.code == 0, qPrintable(before.err));
+        for (const char* expected : {"added", "already"}) {
+            const outcome up = run(QStringList{"upgrade-table"} + server);
+            QVERIFY2(up.code == 0 && up.err.contains(QLatin1String(expected)), qPrintable(up.err));
+        }
+        const outcome after = run(publish + server + QStringList{"--ver", "2"});
+        QVERIFY2(after.code == 0, qPrintable(after.err));
+        rt::transaction t;
+        t.servername = QStringLiteral("sqlite:") + db;
+        QCOMPARE(t.connect(), 0L);
+        QCOMPARE(t.select_value(QStringLiteral("select coalesce(filehash, 'none') from t_file "
+                                               "order by ver"))
+                     .value_or("?"),
+                 QStringLiteral("none"));
+        QCOMPARE(t.select_value(QStringLiteral("select filehash from t_file where ver = 2"))
+                     .value_or("?"),
+                 QString::fromLatin1(
+                     QCryptographicHash::hash("note\n", QCryptographicHash::Sha256).toHex()));
     }
 
     void publish_refuses_and_stores_nothing_data()

@@ -10,7 +10,9 @@
 
 #include <rt/decimal.h>
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QUrl>
@@ -139,6 +141,81 @@ private slots:
         QVERIFY2(log.messages[0].text.contains(QStringLiteral("2 s")),
                  qPrintable(log.messages[0].text));
         QCOMPARE(QDir(server.install_dir()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void published_hashes_verify_and_spare_downloads_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QByteArray>("installed"); // b.dll before the update
+        QTest::addColumn<bool>("wrong_hash");      // the hash published for b.dll is not its own
+        QTest::addColumn<bool>("downloaded");      // b.dll is read from the server
+        const QByteArray contents = random_bytes(100000, 3);
+        QByteArray same_size = contents;
+        same_size[50000] = char(~same_size[50000]);
+        for (const char* backend : {"sqlite", "postgresql"}) {
+            const auto row = [&](const char* name) -> QTestData& {
+                return QTest::addRow("%s: %s", backend, name) << QString::fromLatin1(backend);
+            };
+            row("installed copy matches") << contents << false << false;
+            row("same size, other bytes") << same_size << false << true;
+            row("not installed") << QByteArray() << false << true;
+            row("download differs from its hash") << QByteArray() << true << true;
+        }
+    }
+
+    void published_hashes_verify_and_spare_downloads()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QByteArray, installed);
+        QFETCH(bool, wrong_hash);
+        QFETCH(bool, downloaded);
+        update_server_fixture server(backend);
+        NEED(server);
+        const QByteArray a = random_bytes(70000, 2), b = random_bytes(100000, 3);
+        QVERIFY(server.add({{QStringLiteral("a.dll"), QStringLiteral("2.0"), a},
+                            {QStringLiteral("b.dll"), QStringLiteral("2.0"), b}}));
+        auto sqlca = server.connect();
+        QVERIFY(sqlca);
+        QCOMPARE(sqlca->execute(QStringLiteral("alter table t_file add column filehash char(64)")),
+                 0L);
+        for (const auto& [name, bytes] : {std::pair{"a.dll", a}, {"b.dll", b}}) {
+            QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+            if (wrong_hash && name == QLatin1String("b.dll"))
+                hash = QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex();
+            QCOMPARE(
+                sqlca->execute(QStringLiteral("update t_file set filehash = ? where filename = ?"),
+                               {QString::fromLatin1(hash.toUpper()), QString::fromLatin1(name)}),
+                0L);
+        }
+        QCOMPARE(sqlca->commit(), 0L);
+        const QDir install(server.install_dir());
+        if (!installed.isNull()) {
+            QFile f(install.filePath(QStringLiteral("b.dll")));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(installed) == installed.size());
+        }
+
+        update_server statements(*sqlca);
+        recording_view view;
+        message_log log;
+        const job_result result =
+            run_update(statements, QStringLiteral("2.0"), install.path(), server.ini_file(), view);
+        const auto chunks = [](qsizetype size) { return (size + chunk_size - 1) / chunk_size; };
+        // One yield per file and one per chunk downloaded.
+        QCOMPARE(view.yields, 2 + chunks(a.size()) + (downloaded ? chunks(b.size()) : 0));
+        QCOMPARE(view.files_lines.size(), 2);
+        if (wrong_hash) {
+            QCOMPARE(result, job_result::failed);
+            QCOMPARE(log.messages.size(), 1);
+            QCOMPARE(log.messages[0].text, texts::download_failed);
+            QVERIFY(!QFile::exists(install.filePath(QStringLiteral("a.dll"))));
+            return;
+        }
+        QCOMPARE(result, job_result::updated);
+        for (const auto& [name, bytes] : {std::pair{"a.dll", a}, {"b.dll", b}}) {
+            QFile f(install.filePath(QString::fromLatin1(name)));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY2(f.readAll() == bytes, name);
+        }
     }
 };
 
