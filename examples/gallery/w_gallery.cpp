@@ -9,11 +9,15 @@
 #include <lumora/controls/uo_dh_edit.h>
 #include <lumora/controls/uo_editmask.h>
 #include <lumora/controls/uo_tooltip.h>
+#include <lumora/export/grid_export.h>
+#include <lumora/host.h>
 #include <lumora/numeric/menu.h>
 #include <lumora/text/u_orlen_fun.h>
 #include <lumora/text/u_orlen_md5.h>
 
+#include <rt/datawindow.h>
 #include <rt/decimal.h>
+#include <rt/errors.h>
 
 #include <QComboBox>
 #include <QDateTime>
@@ -24,10 +28,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -74,6 +80,8 @@ QLabel* result_label()
 w_gallery::w_gallery(int candidates)
 {
     setWindowTitle(QStringLiteral("lumora 组件展示"));
+    // The title of the library's message boxes, as the host application sets it.
+    lumora::host::set_sys_ts(QStringLiteral("考务管理"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(make_inputs());
     auto* body = new QHBoxLayout;
@@ -198,16 +206,81 @@ QWidget* w_gallery::make_exports()
 {
     auto* box = new QGroupBox(QStringLiteral("导出表格"));
     auto* row = new QHBoxLayout(box);
-    // The two grid exports of the library join here when they are part of it: spreadsheet
-    // automation and the derived data store of the display texts.
-    for (const QString& text :
-         {QStringLiteral("导出 Excel（自动化）"), QStringLiteral("导出 Excel（显示内容）")}) {
-        auto* b = new QPushButton(text);
-        b->setEnabled(false);
-        b->setToolTip(QStringLiteral("本版本的 lumora 尚未提供表格导出"));
-        row->addWidget(b);
-    }
+    auto* automation = new QPushButton(QStringLiteral("导出 Excel（自动化）"));
+    automation->setToolTip(QStringLiteral("通过电子表格程序写出表中各行，并加合计行"));
+    connect(automation, &QPushButton::clicked, this, [this] { export_grid(false); });
+    auto* shown = new QPushButton(QStringLiteral("导出 Excel（显示内容）"));
+    shown->setToolTip(QStringLiteral("按屏幕上的列顺序写出显示的文字"));
+    connect(shown, &QPushButton::clicked, this, [this] { export_grid(true); });
+    row->addWidget(automation);
+    row->addWidget(shown);
     return box;
+}
+
+std::unique_ptr<rt::datawindow> w_gallery::shown_grid() const
+{
+    // The grid as the runtime describes it: sex is stored as a code and shown as its text.
+    static const QString definition =
+        QStringLiteral("release 1;\n"
+                       "table(column=(type=char(10) name=zkzh dbname=\"zkzh\")\n"
+                       "column=(type=char(20) name=xm dbname=\"xm\")\n"
+                       "column=(type=char(1) name=xb dbname=\"xb\" values=\"男\t1/女\t2/\")\n"
+                       "column=(type=char(10) name=km dbname=\"km\")\n"
+                       "column=(type=long name=cj dbname=\"cj\"))\n"
+                       "text(name=zkzh_t band=header text=\"准考证号\" x=\"10\")\n"
+                       "text(name=xm_t band=header text=\"姓名\" x=\"300\")\n"
+                       "text(name=xb_t band=header text=\"性别\" x=\"600\")\n"
+                       "text(name=km_t band=header text=\"科目\" x=\"800\")\n"
+                       "text(name=cj_t band=header text=\"成绩\" x=\"1000\")\n"
+                       "column(name=zkzh band=detail x=\"10\" visible=\"1\")\n"
+                       "column(name=xm band=detail x=\"300\" visible=\"1\")\n"
+                       "column(name=xb band=detail x=\"600\" visible=\"1\")\n"
+                       "column(name=km band=detail x=\"800\" visible=\"1\")\n"
+                       "column(name=cj band=detail x=\"1000\" visible=\"1\")\n");
+    auto dw = std::make_unique<rt::datawindow>();
+    QString error;
+    if (dw->create(definition, error) != 1)
+        return nullptr;
+    for (int r = 0; r < proxy_->rowCount(); ++r) {
+        const auto text = [&](int column) { return proxy_->index(r, column).data().toString(); };
+        const long row = dw->insertrow(0);
+        dw->setitem(row, 1, text(0));
+        dw->setitem(row, 2, text(1));
+        dw->setitem(row, 3, text(2) == u"男" ? QStringLiteral("1") : QStringLiteral("2"));
+        dw->setitem(row, 4, text(3));
+        dw->setitem(row, 5, rt::decimal(proxy_->index(r, 4).data().toInt()));
+    }
+    return dw;
+}
+
+void w_gallery::export_grid(bool display_texts)
+{
+    const QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+                          (display_texts ? QStringLiteral("/考生成绩（显示内容）.xlsx")
+                                         : QStringLiteral("/考生成绩.xlsx"));
+    // The automation export asks before it replaces a file; the dialog need not ask as well.
+    const QString file = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出为 Excel 工作簿"), start, QStringLiteral("Excel 工作簿 (*.xlsx)"),
+        nullptr, display_texts ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
+    if (file.isEmpty())
+        return;
+    const std::unique_ptr<rt::datawindow> dw = shown_grid();
+    if (!dw)
+        return;
+    if (display_texts) {
+        const bool saved = lumora::dw_saveas_exl(dw.get(), file);
+        bar_->of_settext(0, saved ? QStringLiteral("已导出 %1 行：%2").arg(dw->rowcount()).arg(file)
+                                  : QStringLiteral("导出失败：%1").arg(file));
+        return;
+    }
+    try {
+        // It reports the outcome in its own message boxes.
+        lumora::uf_dwsaveas_excel(dw.get(), file);
+    } catch (const rt::runtime_error& e) {
+        QMessageBox::critical(
+            this, QStringLiteral("导出"),
+            QStringLiteral("电子表格程序出错：%1").arg(QString::fromUtf8(e.what())));
+    }
 }
 
 QWidget* w_gallery::make_md5()

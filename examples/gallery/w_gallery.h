@@ -11,6 +11,10 @@ class QSortFilterProxyModel;
 class QStandardItemModel;
 class QTableView;
 
+namespace rt {
+class datawindow;
+}
+
 namespace lumora {
 class menu;
 class u_statusbar;
@@ -57,6 +61,11 @@ private:
     void set_parts();
     void filter();
     void choose_md5_file();
+    /// The rows the grid shows, in its order, as the runtime's data grid that the exports read.
+    std::unique_ptr<rt::datawindow> shown_grid() const;
+    /// Asks for a file and exports the rows shown: through the spreadsheet program, or as the
+    /// display texts.
+    void export_grid(bool display_texts);
 
     std::unique_ptr<lumora::uo_tooltip> tips_;
     std::unique_ptr<lumora::menu> menu_;
