@@ -262,24 +262,29 @@ void w_gallery::export_grid(bool display_texts)
     const QString file = QFileDialog::getSaveFileName(
         this, QStringLiteral("导出为 Excel 工作簿"), start, QStringLiteral("Excel 工作簿 (*.xlsx)"),
         nullptr, display_texts ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
-    if (file.isEmpty())
-        return;
+    if (!file.isEmpty())
+        export_file(file, display_texts);
+}
+
+bool w_gallery::export_file(const QString& file, bool display_texts)
+{
     const std::unique_ptr<rt::datawindow> dw = shown_grid();
     if (!dw)
-        return;
+        return false;
     if (display_texts) {
         const bool saved = lumora::dw_saveas_exl(dw.get(), file);
         bar_->of_settext(0, saved ? QStringLiteral("已导出 %1 行：%2").arg(dw->rowcount()).arg(file)
                                   : QStringLiteral("导出失败：%1").arg(file));
-        return;
+        return saved;
     }
     try {
         // It reports the outcome in its own message boxes.
-        lumora::uf_dwsaveas_excel(dw.get(), file);
+        return lumora::uf_dwsaveas_excel(dw.get(), file) == 1;
     } catch (const rt::runtime_error& e) {
         QMessageBox::critical(
             this, QStringLiteral("导出"),
             QStringLiteral("电子表格程序出错：%1").arg(QString::fromUtf8(e.what())));
+        return false;
     }
 }
 

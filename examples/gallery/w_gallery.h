@@ -44,6 +44,9 @@ public:
     lumora::uo_ddlb* subject_box() const { return subject_; }
     lumora::uo_editmask* date_edit() const { return date_; }
     lumora::uo_tooltip* tooltip_service() const { return tips_.get(); }
+    /// Exports the rows shown to the workbook `file`: through the spreadsheet program (which
+    /// reports in message boxes), or as the display texts. True when the workbook was written.
+    bool export_file(const QString& file, bool display_texts);
     /// Rows shown in the grid now (after the filter of the inputs).
     int shown_rows() const;
 
