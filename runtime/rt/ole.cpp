@@ -717,19 +717,20 @@ struct spreadsheet_server::state {
         }
     }
 
-    static QString shown_text(const xlsx::cell& x)
+    // Width of the text a cell shows, in character units.
+    static int shown_width(const xlsx::cell& x)
     {
         switch (x.type) {
         case xlsx::cell::kind::text:
-            return x.text;
+            return xlsx::display_width(x.text);
         case xlsx::cell::kind::number:
-            return xlsx::number_text(x.number);
+            return xlsx::number_width(x.number);
         case xlsx::cell::kind::boolean:
-            return x.number != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+            return x.number != 0 ? 4 : 5;
         case xlsx::cell::kind::formula:
-            return x.has_result ? xlsx::number_text(x.number) : QStringLiteral("0");
+            return x.has_result ? xlsx::number_width(x.number) : 1;
         default:
-            return {};
+            return 0;
         }
     }
 
@@ -745,7 +746,7 @@ struct spreadsheet_server::state {
                 if (x.type == xlsx::cell::kind::empty)
                     continue;
                 int& w = widest[static_cast<std::size_t>(c - a.c1)];
-                w = std::max(w, xlsx::display_width(shown_text(x)));
+                w = std::max(w, shown_width(x));
             }
         }
         for (int c = a.c1; c <= last; ++c) {

@@ -6,12 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QTemporaryFile>
 #include <QXmlStreamReader>
 
 #include <xlsxwriter.h>
 #include <zip.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -85,6 +87,18 @@ QString number_text(double value)
         return QStringLiteral("#NUM!");
     // The general format shows up to eleven characters of significant digits.
     return QString::number(value, 'g', 11);
+}
+
+int number_width(double value)
+{
+    if (!std::isfinite(value))
+        return 5;
+    // The length of number_text(value), without making the text.
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 11);
+    return result.ec == std::errc() ? static_cast<int>(result.ptr - buffer)
+                                    : static_cast<int>(number_text(value).size());
 }
 
 const cell* sheet::at(int row, int column) const
@@ -292,6 +306,8 @@ bool read_sheet(zip_t* archive, const QString& part, const std::vector<QString>&
     bool have_value = false;
     bool have_formula = false;
     enum class in { none, v, f, t } text_of = in::none;
+    constexpr qsizetype max_interned = 1 << 16;
+    QSet<QString> texts;
     for (auto t = p.next(); !p.xml().atEnd(); t = p.next()) {
         auto& x = p.xml();
         if (t == QXmlStreamReader::StartElement) {
@@ -376,7 +392,16 @@ bool read_sheet(zip_t* archive, const QString& part, const std::vector<QString>&
                     c.text = strings[index];
                 } else if (type == u"inlineStr" || type == u"str" || type == u"e") {
                     c.type = cell::kind::text;
-                    c.text = value;
+                    // Equal texts share one copy, as shared strings do: columns of codes and
+                    // names repeat their texts row after row.
+                    const auto known = texts.constFind(value);
+                    if (known != texts.cend()) {
+                        c.text = *known;
+                    } else {
+                        c.text = value;
+                        if (texts.size() < max_interned)
+                            texts.insert(c.text);
+                    }
                 } else if (type == u"b") {
                     c.type = cell::kind::boolean;
                     c.number = value.trimmed() == u"1" ? 1 : 0;

@@ -65,6 +65,8 @@ std::optional<std::pair<int, int>> parse_a1(QStringView address);
 int display_width(QStringView text);
 /// The text a spreadsheet shows for a number in its general format.
 QString number_text(double value);
+/// The display width of number_text(value), computed without making the text.
+int number_width(double value);
 
 /// Largest row and column number of a worksheet.
 inline constexpr int max_rows = 1048576;

@@ -113,6 +113,8 @@ private slots:
         QCOMPARE(rt::xlsx::display_width(u"合计"), 4);
         QCOMPARE(rt::xlsx::display_width(u"ＡＢ1"), 5);
         QCOMPARE(rt::xlsx::display_width(QString::fromUtf8("\U00020000")), 2);
+        for (const double v : {0.0, -1.5, 123456.25, 1e20, 1.0 / 3, 12345678901.0, -0.000125})
+            QCOMPARE(rt::xlsx::number_width(v), int(rt::xlsx::number_text(v).size()));
     }
 
     // The whole sequence of an export on the real server, read back from the saved file.

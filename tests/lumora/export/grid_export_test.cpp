@@ -28,7 +28,7 @@ const QString title = QStringLiteral("考务管理");
 QString wide_grid(int columns, bool second_invisible)
 {
     QString table = QStringLiteral("release 1;\r\ntable(column=(type=char(20) name=name)\r\n");
-    QString objects = QStringLiteral("text(name=name_t band=header text=\"姓名\")\r\n"
+    QString objects = QStringLiteral("text(name=name_t band=header text=\"=姓名\")\r\n"
                                      "column(name=name band=detail x=\"1\")\r\n");
     for (int c = 2; c <= columns; ++c) {
         table += QStringLiteral("column=(type=long name=c%1)\r\n").arg(c);
@@ -70,15 +70,16 @@ QJsonObject read_back(const QString& file)
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
 }
 
-// Cell (row, column) of a read-back workbook: [value, cached, horizontal]; nulls when absent.
+// Cell (row, column) of a read-back workbook: [value, cached, horizontal, type]; nulls when
+// absent.
 QJsonArray cell(const QJsonObject& book, int row, int column)
 {
     for (const auto& c : book[QStringLiteral("cells")].toArray()) {
         const auto a = c.toArray();
         if (a[0].toInt() == row && a[1].toInt() == column)
-            return {a[2], a[3], a[4]};
+            return {a[2], a[3], a[4], a[5]};
     }
-    return {QJsonValue(), QJsonValue(), QJsonValue()};
+    return {QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue()};
 }
 
 QStringList row_values(const QJsonObject& book, int row)
@@ -268,7 +269,7 @@ private slots:
         const QStringList expected{
             QStringLiteral("set visible = false"),
             QStringLiteral("call application.workbooks.open(\"%1\")").arg(file),
-            QStringLiteral("set cells(1, 1).value = \"姓名\""),
+            QStringLiteral("set cells(1, 1).value = \"=姓名\""),
             QStringLiteral("set cells(1, 2).value = \"列3\""),
             QStringLiteral("set rows(1).horizontalalignment = 3"),
             QStringLiteral("set cells(3, 1).value = \"合计\""),
@@ -285,14 +286,17 @@ private slots:
         QCOMPARE(server.lines, expected);
 
         const QJsonObject book = read_back(file);
-        QCOMPARE(row_values(book, 1), (QStringList{QStringLiteral("姓名"), QStringLiteral("列3"),
+        QCOMPARE(row_values(book, 1), (QStringList{QStringLiteral("=姓名"), QStringLiteral("列3"),
                                                    QStringLiteral("c3")}));
+        QCOMPARE(cell(book, 1, 1)[3].toString(), QStringLiteral("s")); // a text, not a formula
         QCOMPARE(cell(book, 1, 1)[2].toString(), QStringLiteral("center"));
         QCOMPARE(cell(book, 1, 3)[2].toString(), QStringLiteral("center"));
         QCOMPARE(row_values(book, 2),
                  (QStringList{QStringLiteral("员工1"), QStringLiteral("2"), QStringLiteral("3")}));
         QCOMPARE(cell(book, 3, 1)[0].toString(), QStringLiteral("合计"));
         QCOMPARE(cell(book, 3, 2)[0].toString(), QStringLiteral("=SUM(B2:B2)"));
+        QCOMPARE(cell(book, 3, 2)[3].toString(), QStringLiteral("f"));
+        QCOMPARE(cell(book, 2, 2)[3].toString(), QStringLiteral("n"));
         QCOMPARE(cell(book, 3, 3)[1].toDouble(), 3.0);
     }
 
@@ -425,7 +429,9 @@ private slots:
         for (int r = 0; r < expected.size(); ++r)
             QCOMPARE(row_values(book, r + 1), expected[r]);
         // Every cell is text: the heading "=年龄*2" is no formula, numbers are their display texts.
-        QCOMPARE(cell(book, 1, 1)[0].toString(), expected[0][0]);
+        for (int r = 1; r <= expected.size(); ++r)
+            for (int c = 1; c <= expected[0].size(); ++c)
+                QCOMPARE(cell(book, r, c)[3].toString(), QStringLiteral("s"));
     }
 
     // The busy pointer is shown while the rows are read, the user interface runs once per row,
