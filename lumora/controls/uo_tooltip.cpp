@@ -186,6 +186,12 @@ rt::lresult tooltip_window::add_tool(const uo_tooltip::toolinfo* info)
     t.widget = w;
     // The window learns from the control itself when the pointer leaves it or it goes away.
     w->installEventFilter(this);
+    // A control that goes away takes its tip along.
+    connect(w, &QObject::destroyed, this, [this, hwnd = info->hwnd] {
+        if (const tool* shown = find_uid(shown_ ? shown_uid_ : pending_uid_);
+            shown && shown->hwnd == hwnd)
+            pop(false);
+    });
     tools_.push_back(std::move(t));
     return 1;
 }

@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <memory>
+
 using lumora::uo_tooltip;
 using lumora::detail::tooltip_window;
 
@@ -33,7 +35,14 @@ void set_delay(tooltip_window* w, int which, int ms)
     w->window_proc(uo_tooltip::ttm_setdelaytime, which, ms);
 }
 
-enum class hide_by { move_outside, display_time, button_press, leave_control, control_hidden };
+enum class hide_by {
+    move_outside,
+    display_time,
+    button_press,
+    leave_control,
+    control_hidden,
+    control_destroyed
+};
 
 } // namespace
 
@@ -113,11 +122,13 @@ private slots:
         QTest::newRow("button pressed") << hide_by::button_press;
         QTest::newRow("pointer leaves the control") << hide_by::leave_control;
         QTest::newRow("control hidden") << hide_by::control_hidden;
+        QTest::newRow("control destroyed") << hide_by::control_destroyed;
     }
     void shown_after_delay_and_hidden()
     {
         QFETCH(hide_by, how);
-        QLineEdit control(&host);
+        auto owned = std::make_unique<QLineEdit>(&host);
+        QLineEdit& control = *owned;
         control.setGeometry(150, 10, 100, 30);
         control.show();
         uo_tooltip tips;
@@ -159,6 +170,9 @@ private slots:
         }
         case hide_by::control_hidden:
             control.hide();
+            break;
+        case hide_by::control_destroyed:
+            owned.reset();
             break;
         }
         QCOMPARE(hidden.count(), 1);
