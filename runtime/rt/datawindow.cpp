@@ -449,9 +449,9 @@ QString datawindow::describe(QStringView path) const
     return column_property(column, prop);
 }
 
-int datawindow::setsort(const QString& spec)
+int datawindow::setsort(const QString& criteria)
 {
-    const auto keys = detail::parse_sort(spec);
+    const auto keys = detail::parse_sort(criteria);
     if (!keys)
         return -1;
     std::vector<std::pair<int, bool>> resolved;

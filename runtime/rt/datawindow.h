@@ -148,8 +148,8 @@ public:
     QString lookup_display(long row, int column) const;
 
     /// Sets the sort criteria: pairs of column (name or #n) and A or D, separated by commas or
-    /// blanks ("zx A", "name A, #2 D"). Returns 1, or -1 for a faulty specification.
-    int setsort(const QString& spec);
+    /// blanks ("zx A", "name A, #2 D"). Returns 1, or -1 for a faulty sort criterion.
+    int setsort(const QString& criteria);
     /// Sorts the rows by the criteria (stable: equal rows keep their order; null first). Returns
     /// 1, or -1 when no valid criteria are set.
     int sort();

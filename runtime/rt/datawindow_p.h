@@ -74,7 +74,7 @@ struct evaluate_call {
 /// Reads an evaluate form; std::nullopt when `path` is not one (or is malformed).
 std::optional<evaluate_call> parse_evaluate(QStringView path);
 
-/// Parses a sort specification into (column name or "#n", descending) pairs.
-std::optional<std::vector<std::pair<QString, bool>>> parse_sort(QStringView spec);
+/// Parses sort criteria into (column name or "#n", descending) pairs.
+std::optional<std::vector<std::pair<QString, bool>>> parse_sort(QStringView criteria);
 
 } // namespace rt::detail

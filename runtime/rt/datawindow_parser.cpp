@@ -489,10 +489,10 @@ std::optional<evaluate_call> parse_evaluate(QStringView path)
     return call;
 }
 
-std::optional<std::vector<std::pair<QString, bool>>> parse_sort(QStringView spec)
+std::optional<std::vector<std::pair<QString, bool>>> parse_sort(QStringView criteria)
 {
     std::vector<std::pair<QString, bool>> keys;
-    QString text = spec.toString();
+    QString text = criteria.toString();
     text.replace(u',', u' ');
     const QStringList words = text.split(u' ', Qt::SkipEmptyParts);
     if (words.isEmpty() || words.size() % 2 != 0)

@@ -182,7 +182,7 @@ private slots:
 
     void sort_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("criteria");
         QTest::addColumn<int>("result");
         QTest::addColumn<QStringList>("names");
         const QStringList unsorted{QStringLiteral("张三"), QStringLiteral("李四"),
@@ -203,12 +203,12 @@ private slots:
 
     void sort()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, criteria);
         QFETCH(int, result);
         QFETCH(QStringList, names);
         datawindow dw;
         fill(dw);
-        QCOMPARE(dw.setsort(spec), result);
+        QCOMPARE(dw.setsort(criteria), result);
         QCOMPARE(dw.sort(), result);
         QCOMPARE(column_texts(dw, 1), names);
     }

@@ -37,15 +37,15 @@ void print_steps()
 
 void install_hooks()
 {
-    const QByteArray spec = qgetenv("QORV_TEST_STOP_AT");
-    if (spec.isEmpty())
+    const QByteArray stop_point = qgetenv("QORV_TEST_STOP_AT");
+    if (stop_point.isEmpty())
         return;
-    stop_at = spec.split(':').first().toInt();
-    if (spec.endsWith(":term"))
+    stop_at = stop_point.split(':').first().toInt();
+    if (stop_point.endsWith(":term"))
         stop_signal = SIGTERM;
-    else if (spec.endsWith(":int"))
+    else if (stop_point.endsWith(":int"))
         stop_signal = SIGINT;
-    else if (spec.endsWith(":hup"))
+    else if (stop_point.endsWith(":hup"))
         stop_signal = SIGHUP;
     detail::set_step_hook(count_step);
     std::atexit(print_steps);
