@@ -110,6 +110,9 @@ total=$(du -cb "$work"/v2/*.bin | tail -n 1 | cut -f 1)
 install "$work/delta" 1 "$via_proxy"
 cp "$work"/v1/*.bin "$work/delta/"
 cat "$work"/delta/*.bin >/dev/null
+# Each timed run starts without gigabytes of earlier writes still queued for the disk, which
+# would otherwise hold up the updater's own flushes.
+sync
 before=$(server_bytes)
 start=$(seconds)
 mkdir -m 700 "$work/run-delta" "$work/run-full"
@@ -119,6 +122,7 @@ delta_bytes=$(($(server_bytes) - before))
 
 # Full download of the same version into an empty installation.
 install "$work/full" 0 "$via_proxy"
+sync
 before=$(server_bytes)
 start=$(seconds)
 (cd "$work/full" && XDG_RUNTIME_DIR=$work/run-full "$bin/qorv_update" --update >/dev/null 2>&1)
@@ -149,6 +153,7 @@ done
 (while :; do sql "select count(*) from pg_stat_activity where datname = '$QORV_PG_DATABASE'" \
     2>/dev/null; sleep 0.2; done) >"$work/connections" &
 watcher=$!
+sync
 start=$(seconds)
 pids=()
 for n in $(seq 1 50); do
