@@ -20,7 +20,7 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The whole suite, under AddressSanitizer and UndefinedBehaviorSanitizer (the
+# The whole suite, under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer (the
 # format check included), then every fuzz target for a few seconds.
 test: deps
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQORV_SANITIZE=ON $(CMAKE_FLAGS)
