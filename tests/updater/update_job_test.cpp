@@ -14,7 +14,6 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,15 +23,6 @@ using namespace qorv;
 using namespace qorv::test;
 
 namespace {
-
-QByteArray random_bytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& c : bytes)
-        c = static_cast<char>(generator.generate() & 0xff);
-    return bytes;
-}
 
 /// Every file below `dir`, hidden ones included, with its contents.
 QMap<QString, QByteArray> snapshot(const QString& dir)

@@ -140,4 +140,13 @@ bool update_server_fixture::add(const QList<server_file>& files)
     return sqlca->commit() >= 0;
 }
 
+QByteArray random_bytes(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& c : bytes)
+        c = static_cast<char>(generator.generate() & 0xff);
+    return bytes;
+}
+
 } // namespace qorv::test

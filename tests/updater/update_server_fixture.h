@@ -60,4 +60,7 @@ private:
 /// True when the suite's PostgreSQL server is available to this test.
 bool postgresql_available();
 
+/// `size` pseudo-random bytes, the same for the same `seed`.
+QByteArray random_bytes(qsizetype size, quint32 seed);
+
 } // namespace qorv::test

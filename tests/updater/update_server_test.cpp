@@ -13,7 +13,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QUrl>
 
@@ -21,15 +20,6 @@ using namespace qorv;
 using namespace qorv::test;
 
 namespace {
-
-QByteArray random_bytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& c : bytes)
-        c = static_cast<char>(generator.generate() & 0xff);
-    return bytes;
-}
 
 // One statement of the updater, run to its end as the procedure runs it.
 void run_step(update_server& server, const QString& step)
