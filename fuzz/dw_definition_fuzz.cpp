@@ -2,7 +2,7 @@
 // makes a grid or is refused with an error text, and a grid made from it answers describe and
 // evaluate for its columns and objects.
 
-#include <rt/datawindow.h>
+#include <rt/grid/datawindow.h>
 
 #include <QString>
 

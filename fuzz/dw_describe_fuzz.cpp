@@ -2,7 +2,7 @@
 // path gets a text answer, and the answer does not depend on how often it is asked (the compiled
 // expressions are cached).
 
-#include <rt/datawindow.h>
+#include <rt/grid/datawindow.h>
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // Library files and the loader's cache are read without trusting them: any bytes give an answer
 // (or none) without reading outside the input.
 
-#include "sysinfo_p.h"
+#include <lumora/sysinfo/sysinfo_p.h>
 
 #include <cstddef>
 #include <cstdint>

@@ -2,10 +2,10 @@
 
 #include "lumora_fuzz.h"
 
+#include <lumora/text/text_p.h>
 #include <lumora/text/u_orlen_fun.h>
-#include <text_p.h>
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // libFuzzer target for the INI reader and writer behind rt::profile_string and
 // rt::set_profile_string.
 
-#include <rt/profile_p.h>
+#include <rt/value/profile_p.h>
 
 #include <cstddef>
 #include <cstdint>

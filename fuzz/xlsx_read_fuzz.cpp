@@ -1,7 +1,7 @@
 // libFuzzer target for the workbook reader (rt::xlsx::read_bytes): damaged packages, XML and cell
 // addresses are refused with an error text; whatever is read stays within the sheet's limits.
 
-#include <rt/xlsx.h>
+#include <rt/grid/xlsx.h>
 
 #include <QByteArray>
 

@@ -10,12 +10,10 @@
 #include <lumora/export/grid_export.h>
 #include <lumora/host.h>
 #include <lumora/lumora_export.h>
+#include <lumora/menu/menu.h>
+#include <lumora/menu/n_cst_menu.h>
 #include <lumora/numeric/bitops.h>
-#include <lumora/numeric/menu.h>
-#include <lumora/numeric/n_cst_menu.h>
 #include <lumora/numeric/n_cst_numerical.h>
-#include <lumora/numeric/n_cst_tmgsingle.h>
-#include <lumora/numeric/n_tmg.h>
 #include <lumora/numeric/typeinfo.h>
 #include <lumora/sysinfo/colors.h>
 #include <lumora/sysinfo/probes.h>
@@ -24,3 +22,5 @@
 #include <lumora/text/string_functions.h>
 #include <lumora/text/u_orlen_fun.h>
 #include <lumora/text/u_orlen_md5.h>
+#include <lumora/timing/n_cst_tmgsingle.h>
+#include <lumora/timing/n_tmg.h>

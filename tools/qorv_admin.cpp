@@ -5,10 +5,10 @@
 #include "lmget_cipher.h"
 #include "settings_key.h"
 
-#include "rt/codepage.h"
-#include "rt/profile.h"
-#include "rt/sha256.h"
-#include "rt/transaction.h"
+#include <rt/db/transaction.h>
+#include <rt/value/codepage.h>
+#include <rt/value/profile.h>
+#include <rt/value/sha256.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

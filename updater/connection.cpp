@@ -1,8 +1,8 @@
 #include "connection.h"
 
-#include <rt/codepage.h>
-#include <rt/profile.h>
-#include <rt/transaction.h>
+#include <rt/db/transaction.h>
+#include <rt/value/codepage.h>
+#include <rt/value/profile.h>
 
 #include <QCoreApplication>
 #include <QDir>

@@ -9,9 +9,9 @@
 #include "update_server.h"
 #include "update_window.h"
 
-#include <rt/decimal.h>
-#include <rt/messagebox.h>
-#include <rt/transaction.h>
+#include <rt/db/transaction.h>
+#include <rt/ui/messagebox.h>
+#include <rt/value/decimal.h>
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -5,9 +5,9 @@
 #include "texts.h"
 #include "update_server.h"
 
-#include <rt/messagebox.h>
-#include <rt/profile.h>
-#include <rt/sha256.h>
+#include <rt/ui/messagebox.h>
+#include <rt/value/profile.h>
+#include <rt/value/sha256.h>
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <rt/decimal.h>
-#include <rt/sha256.h>
-#include <rt/transaction.h>
+#include <rt/db/transaction.h>
+#include <rt/value/decimal.h>
+#include <rt/value/sha256.h>
 
 #include <QString>
 

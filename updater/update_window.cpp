@@ -4,9 +4,9 @@
 #include "texts.h"
 #include "update_server.h"
 
-#include <rt/decimal.h>
-#include <rt/messagebox.h>
-#include <rt/units.h>
+#include <rt/ui/messagebox.h>
+#include <rt/ui/units.h>
+#include <rt/value/decimal.h>
 
 #include <QApplication>
 #include <QCloseEvent>

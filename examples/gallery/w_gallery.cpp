@@ -11,13 +11,13 @@
 #include <lumora/controls/uo_tooltip.h>
 #include <lumora/export/grid_export.h>
 #include <lumora/host.h>
-#include <lumora/numeric/menu.h>
+#include <lumora/menu/menu.h>
 #include <lumora/text/u_orlen_fun.h>
 #include <lumora/text/u_orlen_md5.h>
 
-#include <rt/datawindow.h>
-#include <rt/decimal.h>
-#include <rt/errors.h>
+#include <rt/grid/datawindow.h>
+#include <rt/value/decimal.h>
+#include <rt/value/errors.h>
 
 #include <QComboBox>
 #include <QDateTime>

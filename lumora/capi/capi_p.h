@@ -5,7 +5,7 @@
 
 #include <lumora/lumora_c.h>
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <new>
 

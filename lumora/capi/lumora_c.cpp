@@ -5,7 +5,7 @@
 #include <lumora/lumora_c.h>
 #include <lumora/text/string_functions.h>
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <QString>
 

@@ -1,18 +1,18 @@
 #include "u_statusbar.h"
 
-#include <lumora/numeric/menu.h>
-#include <lumora/numeric/n_cst_menu.h>
+#include <lumora/menu/menu.h>
+#include <lumora/menu/n_cst_menu.h>
 #include <lumora/numeric/n_cst_numerical.h>
-#include <lumora/numeric/n_cst_tmgsingle.h>
-#include <lumora/numeric/n_tmg.h>
+#include <lumora/timing/n_cst_tmgsingle.h>
+#include <lumora/timing/n_tmg.h>
 
 #include <lumora_credits_p.h>
 
-#include <rt/codepage.h>
-#include <rt/handles.h>
-#include <rt/menus.h>
-#include <rt/units.h>
-#include <rt/window_messages.h>
+#include <rt/ui/handles.h>
+#include <rt/ui/menus.h>
+#include <rt/ui/units.h>
+#include <rt/ui/window_messages.h>
+#include <rt/value/codepage.h>
 
 #include <QHelpEvent>
 #include <QLayout>

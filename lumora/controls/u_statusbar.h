@@ -2,7 +2,7 @@
 
 #include <lumora/lumora_export.h>
 
-#include <rt/decimal.h>
+#include <rt/value/decimal.h>
 
 #include <QString>
 #include <QWidget>

@@ -2,8 +2,8 @@
 
 #include "uo_tooltip_p.h"
 
-#include <rt/codepage.h>
-#include <rt/handles.h>
+#include <rt/ui/handles.h>
+#include <rt/value/codepage.h>
 
 #include <QApplication>
 #include <QCursor>

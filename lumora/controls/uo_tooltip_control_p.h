@@ -56,7 +56,7 @@ void apply_painter_defaults(QWidget* control, int width_units, int height_units)
 
 #include "uo_tooltip_p.h"
 
-#include <rt/units.h>
+#include <rt/ui/units.h>
 
 #include <QMouseEvent>
 

@@ -5,7 +5,7 @@
 
 #include <lumora/controls/uo_tooltip.h>
 
-#include <rt/window_messages.h>
+#include <rt/ui/window_messages.h>
 
 #include <QByteArray>
 #include <QPointer>

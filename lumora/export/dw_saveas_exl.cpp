@@ -3,7 +3,7 @@
 #include "export_p.h"
 #include <lumora/export/grid_export.h>
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <QStringList>
 

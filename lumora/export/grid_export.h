@@ -19,7 +19,7 @@
 
 #include <lumora/lumora_export.h>
 
-#include <rt/datawindow.h>
+#include <rt/grid/datawindow.h>
 
 #include <QString>
 

@@ -4,10 +4,10 @@
 #include <lumora/export/grid_export.h>
 #include <lumora/host.h>
 
-#include <rt/errors.h>
-#include <rt/messagebox.h>
-#include <rt/ole.h>
-#include <rt/xlsx.h>
+#include <rt/grid/ole.h>
+#include <rt/grid/xlsx.h>
+#include <rt/ui/messagebox.h>
+#include <rt/value/errors.h>
 
 #include <QFileInfo>
 #include <QStringList>

@@ -6,7 +6,7 @@
 ///
 /// A null argument is an empty std::optional. Bits are numbered from 0 (least significant) to 31.
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <cstdint>
 #include <optional>

@@ -3,8 +3,8 @@
 
 #include "n_cst_numerical.h"
 
-#include <rt/errors.h>
-#include <rt/messagebox.h>
+#include <rt/ui/messagebox.h>
+#include <rt/value/errors.h>
 
 #include <QObject>
 

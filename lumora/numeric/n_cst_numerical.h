@@ -3,7 +3,7 @@
 #include <lumora/lumora_export.h>
 #include <lumora/numeric/typeinfo.h>
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <QChar>
 #include <QPointer>

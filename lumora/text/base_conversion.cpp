@@ -2,7 +2,7 @@
 
 #include "text_p.h"
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <algorithm>
 #include <vector>

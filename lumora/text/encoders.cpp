@@ -3,7 +3,7 @@
 #include "text_p.h"
 #include "u_orlen_fun.h"
 
-#include <rt/codepage.h>
+#include <rt/value/codepage.h>
 
 #include <QHash>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 #include "string_functions.h"
 
-#include <rt/decimal.h>
+#include <rt/value/decimal.h>
 
 #include <array>
 #include <memory>

@@ -5,7 +5,7 @@
 
 #include <lumora/text/encoding.h>
 
-#include <rt/decimal.h>
+#include <rt/value/decimal.h>
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -3,7 +3,7 @@
 #include <lumora/lumora_export.h>
 #include <lumora/text/encoding.h>
 
-#include <rt/decimal.h>
+#include <rt/value/decimal.h>
 
 #include <QString>
 #include <QStringView>

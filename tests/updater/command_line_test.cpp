@@ -6,7 +6,7 @@
 #include "update_server_fixture.h"
 
 #include <lmget_cipher.h>
-#include <rt/profile.h>
+#include <rt/value/profile.h>
 
 #include <QDirIterator>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 
 #include "update_job.h"
 
-#include <rt/messagebox.h>
+#include <rt/ui/messagebox.h>
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -3,7 +3,7 @@
 #include "staged_install.h"
 #include "update_window.h"
 
-#include <rt/messagebox.h>
+#include <rt/ui/messagebox.h>
 
 #include <QPushButton>
 #include <QTimer>

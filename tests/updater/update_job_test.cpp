@@ -9,8 +9,8 @@
 #include "update_server.h"
 #include "update_server_fixture.h"
 
-#include <rt/decimal.h>
-#include <rt/profile.h>
+#include <rt/value/decimal.h>
+#include <rt/value/profile.h>
 
 #include <QDirIterator>
 #include <QFile>

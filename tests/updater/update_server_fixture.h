@@ -3,7 +3,7 @@
 // A real update server for the updater's tests: a SQLite file in a temporary directory, or a
 // fresh database on the PostgreSQL server that the suite starts (see tests/postgresql).
 
-#include <rt/transaction.h>
+#include <rt/db/transaction.h>
 
 #include <QByteArray>
 #include <QDir>

@@ -8,7 +8,7 @@
 #include "update_server.h"
 #include "update_server_fixture.h"
 
-#include <rt/decimal.h>
+#include <rt/value/decimal.h>
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -6,8 +6,8 @@
 #include "update_server_fixture.h"
 #include "update_window.h"
 
-#include <rt/profile.h>
-#include <rt/units.h>
+#include <rt/ui/units.h>
+#include <rt/value/profile.h>
 
 #include <QApplication>
 #include <QLabel>

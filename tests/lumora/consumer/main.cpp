@@ -3,7 +3,7 @@
 #include <lumora/lumora.h>
 #include <lumora/lumora_c.h>
 
-#include <rt/decimal.h>
+#include <rt/value/decimal.h>
 
 #include <dlfcn.h>
 

@@ -5,7 +5,7 @@
 
 #include "uo_tooltip_p.h"
 
-#include <rt/handles.h>
+#include <rt/ui/handles.h>
 
 #include <QApplication>
 #include <QFontInfo>

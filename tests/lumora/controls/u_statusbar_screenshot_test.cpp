@@ -2,7 +2,7 @@
 // parts with an icon and a running clock, rendered to PNG for a person to look at.
 
 #include <lumora/controls/u_statusbar.h>
-#include <lumora/numeric/menu.h>
+#include <lumora/menu/menu.h>
 
 #include <QDir>
 #include <QLabel>

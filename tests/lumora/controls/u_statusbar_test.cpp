@@ -2,11 +2,11 @@
 // menu help from real menu highlighting, and its timer.
 
 #include <lumora/controls/u_statusbar.h>
-#include <lumora/numeric/menu.h>
-#include <lumora/numeric/n_tmg.h>
+#include <lumora/menu/menu.h>
+#include <lumora/timing/n_tmg.h>
 
-#include <rt/units.h>
-#include <rt/window_messages.h>
+#include <rt/ui/units.h>
+#include <rt/ui/window_messages.h>
 
 #include <QImage>
 #include <QMainWindow>

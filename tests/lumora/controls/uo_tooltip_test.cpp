@@ -2,9 +2,9 @@
 
 #include "uo_tooltip_p.h"
 
-#include <rt/handles.h>
+#include <rt/ui/handles.h>
 
-#include <rt/codepage.h>
+#include <rt/value/codepage.h>
 
 #include <QApplication>
 #include <QLineEdit>

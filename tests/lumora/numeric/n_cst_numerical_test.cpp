@@ -5,7 +5,7 @@
 
 #include <lumora/numeric/n_cst_numerical.h>
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -4,7 +4,7 @@
 #include <lumora/numeric/n_cst_numerical.h>
 #include <lumora/numeric/typeinfo.h>
 
-#include <rt/errors.h>
+#include <rt/value/errors.h>
 
 #include <QAbstractButton>
 #include <QApplication>

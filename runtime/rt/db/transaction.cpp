@@ -1,0 +1,338 @@
+#include <rt/db/transaction.h>
+#include <rt/db/transaction_p.h>
+
+#include <QRegularExpression>
+
+namespace rt {
+
+dbms_kind dbms_kind_of(const QString& servername)
+{
+    const QString name = servername.trimmed();
+    if (name.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
+        return dbms_kind::sqlite;
+    if (name.startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive))
+        return dbms_kind::odbc;
+    if (name.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+        name.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive))
+        return dbms_kind::postgresql;
+    return dbms_kind::sqlserver;
+}
+
+std::optional<QStringList> cursor::fetch()
+{
+    if (owner_ == nullptr)
+        return std::nullopt;
+    if (open_code_ < 0) {
+        owner_->set_status(open_code_, open_dbcode_, open_errtext_);
+        return std::nullopt;
+    }
+    if (next_ >= rows_.size()) {
+        owner_->set_status(100);
+        return std::nullopt;
+    }
+    owner_->set_status(0);
+    return std::move(rows_[next_++]);
+}
+
+transaction::transaction() = default;
+transaction::~transaction() = default;
+
+void transaction::set_status(long code, long dbcode, const QString& text)
+{
+    sqlcode = code;
+    sqldbcode = code < 0 ? dbcode : 0;
+    sqlerrtext = code < 0 ? text : QString();
+}
+
+long transaction::connect()
+{
+    if (backend_)
+        backend_->disconnect();
+    backend_.reset();
+    switch (dbms_kind_of(servername)) {
+    case dbms_kind::sqlite:
+        backend_ = detail::make_sqlite_backend(*this);
+        break;
+    case dbms_kind::postgresql:
+        backend_ = detail::make_postgresql_backend(*this);
+        break;
+    case dbms_kind::odbc:
+    case dbms_kind::sqlserver:
+        backend_ = detail::make_odbc_backend(*this);
+        break;
+    }
+    const long code = backend_->connect();
+    if (code < 0)
+        backend_.reset();
+    return code;
+}
+
+long transaction::disconnect()
+{
+    if (backend_)
+        backend_->disconnect();
+    backend_.reset();
+    set_status(0);
+    return 0;
+}
+
+bool transaction::connected() const
+{
+    return backend_ && backend_->connected();
+}
+
+dbms_kind transaction::kind() const
+{
+    return dbms_kind_of(servername);
+}
+
+sql_dialect transaction::dialect() const
+{
+    if (backend_)
+        return backend_->dialect();
+    return kind() == dbms_kind::sqlserver ? sql_dialect::tsql : sql_dialect::standard;
+}
+
+namespace {
+constexpr long not_connected_code = -1;
+const char* const not_connected_text = "not connected to a database";
+} // namespace
+
+long transaction::execute(const QString& sql, const QStringList& params)
+{
+    if (!connected()) {
+        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        return sqlcode;
+    }
+    return backend_->execute(sql, params);
+}
+
+std::optional<QString> transaction::select_value(const QString& sql, const QStringList& params)
+{
+    if (!connected()) {
+        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        return std::nullopt;
+    }
+    std::vector<QStringList> rows;
+    if (backend_->query(sql, params, rows, 1) < 0)
+        return std::nullopt;
+    if (rows.empty() || rows.front().isEmpty()) {
+        set_status(100);
+        return std::nullopt;
+    }
+    set_status(0);
+    return rows.front().front();
+}
+
+cursor transaction::open_cursor(const QString& sql, const QStringList& params)
+{
+    cursor c;
+    c.owner_ = this;
+    if (!connected())
+        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+    else
+        backend_->query(sql, params, c.rows_, static_cast<std::size_t>(-1));
+    if (sqlcode < 0) {
+        c.rows_.clear();
+        c.open_code_ = sqlcode;
+        c.open_dbcode_ = sqldbcode;
+        c.open_errtext_ = sqlerrtext;
+    }
+    return c;
+}
+
+std::unique_ptr<blob_reader> transaction::open_blob(const QString& table, const QString& column,
+                                                    const QString& where, const QStringList& params)
+{
+    if (!connected()) {
+        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        return nullptr;
+    }
+    return backend_->open_blob(table, column, where, params);
+}
+
+std::unique_ptr<blob_writer> transaction::insert_blob(const QString& table,
+                                                      const QStringList& columns,
+                                                      const QStringList& values,
+                                                      const QString& blob_column, std::int64_t size)
+{
+    if (!connected()) {
+        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        return nullptr;
+    }
+    if (columns.size() != values.size() || size < 0) {
+        set_status(-1, -1, QStringLiteral("insert_blob: invalid arguments"));
+        return nullptr;
+    }
+    return backend_->insert_blob(table, columns, values, blob_column, size);
+}
+
+long transaction::commit()
+{
+    if (!connected()) {
+        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        return sqlcode;
+    }
+    return backend_->commit();
+}
+
+long transaction::rollback()
+{
+    if (!connected()) {
+        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        return sqlcode;
+    }
+    return backend_->rollback();
+}
+
+QString transaction::dbparm_value(const QString& dbparm, const QString& name)
+{
+    // What may follow the closing quote of a quoted value: the next pair or the end of the text.
+    static const QRegularExpression next_pair(
+        QStringLiteral("\\s*(?:$|,\\s*[A-Za-z_][A-Za-z0-9_ ]*=)"));
+
+    qsizetype pos = 0;
+    const qsizetype n = dbparm.size();
+    while (pos < n) {
+        const qsizetype eq = dbparm.indexOf(QLatin1Char('='), pos);
+        if (eq < 0)
+            break;
+        const QString key = dbparm.mid(pos, eq - pos).trimmed();
+        qsizetype v = eq + 1;
+        while (v < n && dbparm.at(v).isSpace())
+            ++v;
+        QString value;
+        qsizetype after = n; // where the next pair starts
+        if (v < n && dbparm.at(v) == QLatin1Char('\'')) {
+            qsizetype end = -1;
+            for (qsizetype q = dbparm.indexOf(QLatin1Char('\''), v + 1); q >= 0;
+                 q = dbparm.indexOf(QLatin1Char('\''), q + 1)) {
+                const auto m =
+                    next_pair.match(QStringView(dbparm), q + 1, QRegularExpression::NormalMatch,
+                                    QRegularExpression::AnchorAtOffsetMatchOption);
+                if (m.hasMatch()) {
+                    end = q;
+                    break;
+                }
+            }
+            if (end < 0) { // unterminated: the rest of the text
+                value = dbparm.mid(v + 1);
+            } else {
+                value = dbparm.mid(v + 1, end - v - 1);
+                const qsizetype comma = dbparm.indexOf(QLatin1Char(','), end + 1);
+                after = comma < 0 ? n : comma + 1;
+            }
+        } else {
+            const qsizetype comma = dbparm.indexOf(QLatin1Char(','), v);
+            value = dbparm.mid(v, comma < 0 ? n - v : comma - v).trimmed();
+            after = comma < 0 ? n : comma + 1;
+        }
+        if (key.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+            return value.isNull() ? QString(QLatin1String("")) : value;
+        pos = after;
+    }
+    return {};
+}
+
+namespace detail {
+
+int connect_timeout(const QString& dbparm)
+{
+    bool ok = false;
+    const int seconds = transaction::dbparm_value(dbparm, QStringLiteral("timeout")).toInt(&ok);
+    return ok && seconds > 0 ? seconds : 5;
+}
+
+int statement_timeout(const QString& dbparm)
+{
+    bool ok = false;
+    const int seconds =
+        transaction::dbparm_value(dbparm, QStringLiteral("StatementTimeout")).toInt(&ok);
+    return ok && seconds > 0 ? seconds : QORV_STATEMENT_TIMEOUT;
+}
+
+QString text_of(const char* data, std::size_t size)
+{
+    QString text = QString::fromUtf8(data, static_cast<qsizetype>(size));
+    if (text.isNull())
+        text = QString(QLatin1String(""));
+    return text;
+}
+
+QString insert_statement(const QString& table, const QStringList& columns,
+                         const QString& blob_column, const QString& blob_value)
+{
+    QStringList marks;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        marks << QStringLiteral("?");
+    QStringList names = columns;
+    names << blob_column;
+    marks << blob_value;
+    return QStringLiteral("insert into %1 (%2) values (%3)")
+        .arg(table, names.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+}
+
+QString number_placeholders(const QString& sql)
+{
+    QString out;
+    out.reserve(sql.size() + 8);
+    int number = 0;
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    auto copy_until = [&](qsizetype end) {
+        out += QStringView(sql).mid(i, end - i);
+        i = end;
+    };
+    while (i < n) {
+        const QChar c = sql.at(i);
+        if (c == QLatin1Char('?')) {
+            out += QLatin1Char('$') + QString::number(++number);
+            ++i;
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            // E'…' strings take backslash escapes; a doubled quote is a quote in every form.
+            const bool escapes =
+                c == QLatin1Char('\'') && i > 0 &&
+                (sql.at(i - 1) == QLatin1Char('E') || sql.at(i - 1) == QLatin1Char('e'));
+            qsizetype j = i + 1;
+            while (j < n) {
+                if (escapes && sql.at(j) == QLatin1Char('\\')) {
+                    j += 2;
+                } else if (sql.at(j) == c) {
+                    if (j + 1 < n && sql.at(j + 1) == c)
+                        j += 2;
+                    else
+                        break;
+                } else {
+                    ++j;
+                }
+            }
+            copy_until(std::min(n, j + 1));
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql.at(i + 1) == QLatin1Char('-')) {
+            const qsizetype eol = sql.indexOf(QLatin1Char('\n'), i);
+            copy_until(eol < 0 ? n : eol);
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql.at(i + 1) == QLatin1Char('*')) {
+            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+            copy_until(end < 0 ? n : end + 2);
+        } else if (c == QLatin1Char('$')) {
+            // A dollar quote $tag$…$tag$; a $ followed by a digit is an existing placeholder.
+            static const QRegularExpression tag(
+                QStringLiteral("\\$(?:[A-Za-z_][A-Za-z0-9_]*)?\\$"));
+            const auto m = tag.match(QStringView(sql), i, QRegularExpression::NormalMatch,
+                                     QRegularExpression::AnchorAtOffsetMatchOption);
+            const bool in_identifier =
+                i > 0 && (sql.at(i - 1).isLetterOrNumber() || sql.at(i - 1) == QLatin1Char('_'));
+            if (m.hasMatch() && !in_identifier) {
+                const qsizetype end = sql.indexOf(m.captured(), i + m.capturedLength());
+                copy_until(end < 0 ? n : end + m.capturedLength());
+            } else {
+                copy_until(i + 1);
+            }
+        } else {
+            copy_until(i + 1);
+        }
+    }
+    return out;
+}
+
+} // namespace detail
+} // namespace rt

@@ -1,0 +1,91 @@
+#pragma once
+
+// Internals of rt::transaction shared by its backends (transaction_sqlite.cpp,
+// transaction_postgresql.cpp, transaction_odbc.cpp). Tests include this header to reach the
+// helpers below.
+
+#include <rt/db/transaction.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace rt::detail {
+
+/// One database client library behind a transaction. Every operation reports through the
+/// transaction's status fields (ok() / fail()) and returns its sqlcode; none throws.
+class backend {
+public:
+    explicit backend(transaction& owner) : owner_(owner) {}
+    virtual ~backend() = default;
+    backend(const backend&) = delete;
+    backend& operator=(const backend&) = delete;
+
+    virtual long connect() = 0;
+    /// Rolls back and closes; never fails.
+    virtual void disconnect() = 0;
+    virtual bool connected() const = 0;
+    virtual sql_dialect dialect() const { return sql_dialect::standard; }
+    virtual long execute(const QString& sql, const QStringList& params) = 0;
+    /// Runs a query and appends up to max_rows rows (every column as text) to rows.
+    virtual long query(const QString& sql, const QStringList& params,
+                       std::vector<QStringList>& rows, std::size_t max_rows) = 0;
+    virtual std::unique_ptr<blob_reader> open_blob(const QString& table, const QString& column,
+                                                   const QString& where,
+                                                   const QStringList& params) = 0;
+    virtual std::unique_ptr<blob_writer>
+    insert_blob(const QString& table, const QStringList& columns, const QStringList& values,
+                const QString& blob_column, std::int64_t size) = 0;
+    virtual long commit() = 0;
+    virtual long rollback() = 0;
+
+    transaction& owner() const { return owner_; }
+    long ok(long code = 0) const { return ok(owner_, code); }
+    long fail(long dbcode, const QString& text) const { return fail(owner_, dbcode, text); }
+
+    // For readers and writers, which hold the transaction (it outlives its backends).
+    static long ok(transaction& t, long code = 0)
+    {
+        t.set_status(code);
+        return code;
+    }
+    static long fail(transaction& t, long dbcode, const QString& text)
+    {
+        t.set_status(-1, dbcode, text);
+        return -1;
+    }
+
+private:
+    transaction& owner_;
+};
+
+std::unique_ptr<backend> make_sqlite_backend(transaction& owner);
+std::unique_ptr<backend> make_postgresql_backend(transaction& owner);
+std::unique_ptr<backend> make_odbc_backend(transaction& owner);
+
+/// The connection time-out in seconds from dbparm's "timeout" pair; 5 when absent or invalid.
+int connect_timeout(const QString& dbparm);
+
+/// The time-out in seconds of every statement and every piece of a large value: dbparm's
+/// "StatementTimeout" pair, else the build's default (QORV_STATEMENT_TIMEOUT, 30 seconds).
+int statement_timeout(const QString& dbparm);
+
+/// Rewrites '?' placeholders to $1, $2, … outside quoted literals, quoted identifiers,
+/// dollar-quoted strings and comments.
+QString number_placeholders(const QString& sql);
+
+/// Text from UTF-8 bytes that is never null, so that an empty value stays distinct from a null.
+QString text_of(const char* data, std::size_t size);
+
+/// "insert into T (c1, …, blob) values (p1, …, blob_value)" where each pi is '?'.
+QString insert_statement(const QString& table, const QStringList& columns,
+                         const QString& blob_column, const QString& blob_value);
+
+/// Size of the pieces in which large values are moved internally.
+inline constexpr std::int64_t blob_piece = 1 << 20;
+
+} // namespace rt::detail

@@ -1,0 +1,531 @@
+// PostgreSQL backend of rt::transaction, directly over libpq. Large values live in large
+// objects (the column holds their oid), moved in pieces by the server functions lo_get and
+// lo_put. Every command is sent asynchronously and waited for with a deadline, so that a server
+// that stops answering ends in an error instead of a hang.
+
+#include <rt/db/transaction_p.h>
+
+#include <QUrl>
+
+#include <libpq-fe.h>
+
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace rt::detail {
+namespace {
+
+// PostgreSQL has no error numbers; sqlerrtext begins with the SQLSTATE instead.
+constexpr long pg_error_number = -1;
+
+struct pg_session {
+    PGconn* conn = nullptr;
+    bool in_transaction = false;
+    ~pg_session() { PQfinish(conn); }
+};
+
+struct result_deleter {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using result_ptr = std::unique_ptr<PGresult, result_deleter>;
+
+QString connection_error(PGconn* conn)
+{
+    return QStringLiteral("08001: %1").arg(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
+}
+
+/// A command's parameters: text, or binary where a format of 1 is given.
+struct pg_params {
+    std::vector<QByteArray> storage;
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    std::vector<int> formats;
+
+    explicit pg_params(const QStringList& params)
+    {
+        storage.reserve(std::size_t(params.size()) + 1);
+        for (const QString& p : params) {
+            storage.push_back(p.toUtf8());
+            values.push_back(p.isNull() ? nullptr : storage.back().constData());
+            lengths.push_back(0);
+            formats.push_back(0);
+        }
+    }
+    void add_binary(const char* data, std::size_t size)
+    {
+        values.push_back(data);
+        lengths.push_back(int(size));
+        formats.push_back(1);
+    }
+};
+
+class pg_backend final : public backend {
+public:
+    using backend::backend;
+    ~pg_backend() override { disconnect(); }
+
+    long connect() override
+    {
+        const transaction& t = owner();
+        // postgresql://host[:port][/database]; the database of dbparm takes precedence.
+        const QUrl url(t.servername.trimmed());
+        if (!url.isValid() || url.host().isEmpty())
+            return fail(pg_error_number,
+                        QStringLiteral("08001: invalid server name %1 (postgresql://host:port)")
+                            .arg(t.servername));
+        QString database = transaction::dbparm_value(t.dbparm, QStringLiteral("Database"));
+        if (database.isEmpty())
+            database = url.path().mid(1);
+        timeout_ = statement_timeout(t.dbparm);
+        const QByteArray host = url.host().toUtf8();
+        const QByteArray port = QByteArray::number(url.port(5432));
+        const QByteArray dbname = database.toUtf8();
+        const QByteArray user = t.logid.toUtf8();
+        const QByteArray password = t.logpass.toUtf8();
+        const QByteArray timeout = QByteArray::number(connect_timeout(t.dbparm));
+        // Keep-alives notice a peer that vanished while the connection was idle; the user
+        // time-out bounds how long sent data may stay unacknowledged.
+        const QByteArray user_timeout = QByteArray::number(timeout_ * 1000);
+        const char* keys[] = {"host",
+                              "port",
+                              "dbname",
+                              "user",
+                              "password",
+                              "connect_timeout",
+                              "client_encoding",
+                              "keepalives",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              nullptr};
+        const char* values[] = {host.constData(),
+                                port.constData(),
+                                dbname.constData(),
+                                user.constData(),
+                                password.constData(),
+                                timeout.constData(),
+                                "UTF8",
+                                "1",
+                                "10",
+                                "5",
+                                "3",
+                                user_timeout.constData(),
+                                nullptr};
+        auto session = std::make_shared<pg_session>();
+        session->conn = PQconnectdbParams(keys, values, 0);
+        if (session->conn == nullptr)
+            return fail(pg_error_number, QStringLiteral("08001: out of memory"));
+        if (PQstatus(session->conn) != CONNECTION_OK)
+            return fail(pg_error_number, connection_error(session->conn));
+        // Notices ("does not exist, skipping") are no errors; keep them off stderr.
+        PQsetNoticeProcessor(
+            session->conn, [](void*, const char*) {}, nullptr);
+        if (PQsetnonblocking(session->conn, 1) != 0)
+            return fail(pg_error_number, connection_error(session->conn));
+        session_ = std::move(session);
+        return ok();
+    }
+
+    void disconnect() override
+    {
+        if (session_ && session_->in_transaction)
+            exec("rollback");
+        session_.reset();
+    }
+
+    bool connected() const override { return session_ != nullptr; }
+
+    long execute(const QString& sql, const QStringList& params) override
+    {
+        return run(sql, pg_params(params)) ? owner().sqlcode : -1;
+    }
+
+    long query(const QString& sql, const QStringList& params, std::vector<QStringList>& rows,
+               std::size_t max_rows) override
+    {
+        const result_ptr res = run(sql, pg_params(params));
+        if (!res)
+            return -1;
+        const int n = PQntuples(res.get());
+        const int columns = PQnfields(res.get());
+        for (int r = 0; r < n && rows.size() < max_rows; ++r) {
+            QStringList row;
+            for (int c = 0; c < columns; ++c) {
+                if (PQgetisnull(res.get(), r, c))
+                    row << QString();
+                else
+                    row << text_of(PQgetvalue(res.get(), r, c),
+                                   std::size_t(PQgetlength(res.get(), r, c)));
+            }
+            rows.push_back(std::move(row));
+        }
+        return ok();
+    }
+
+    std::unique_ptr<blob_reader> open_blob(const QString& table, const QString& column,
+                                           const QString& where,
+                                           const QStringList& params) override;
+
+    std::unique_ptr<blob_writer> insert_blob(const QString& table, const QStringList& columns,
+                                             const QStringList& values, const QString& blob_column,
+                                             std::int64_t size) override;
+
+    long commit() override { return end("commit"); }
+    long rollback() override { return end("rollback"); }
+
+    // Begins a transaction unless one is open. With automatic commit, writing a large object
+    // still needs one: `own` tells the caller to end it.
+    long begin(bool for_large_object = false, bool* own = nullptr)
+    {
+        if (own)
+            *own = false;
+        if (session_->in_transaction || (owner().autocommit && !for_large_object))
+            return 0;
+        const result_ptr res = exec("begin isolation level read committed");
+        if (!res)
+            return -1;
+        if (PQresultStatus(res.get()) != PGRES_COMMAND_OK)
+            return failed(res.get());
+        session_->in_transaction = true;
+        if (own)
+            *own = owner().autocommit;
+        return 0;
+    }
+
+    // Reports a failed command; an error aborts the transaction, so it is rolled back to keep
+    // the connection usable.
+    long failed(const PGresult* res)
+    {
+        if (PQstatus(session_->conn) == CONNECTION_BAD)
+            return lost(QStringLiteral("08006"));
+        const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+        const char* message = res ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        const QString text = QStringLiteral("%1: %2").arg(
+            QString::fromUtf8(state ? state : "XX000"),
+            message ? QString::fromUtf8(message)
+                    : QString::fromUtf8(PQerrorMessage(session_->conn)).trimmed());
+        abandon_transaction();
+        return fail(pg_error_number, text);
+    }
+
+    void abandon_transaction()
+    {
+        if (session_ && session_->in_transaction) {
+            session_->in_transaction = false;
+            exec("rollback");
+        }
+    }
+
+    // Runs a command with parameters inside the transaction; nullptr (status set) on failure.
+    result_ptr run(const QString& sql, const pg_params& params, int result_format = 0)
+    {
+        if (begin() < 0)
+            return nullptr;
+        const QByteArray text = number_placeholders(sql).toUtf8();
+        // No parameter types: the server infers each from its use (a numeric column compared
+        // with a parameter makes the parameter numeric).
+        result_ptr res = exec(text.constData(), params, result_format);
+        if (!res)
+            return nullptr;
+        const ExecStatusType status = PQresultStatus(res.get());
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            failed(res.get());
+            return nullptr;
+        }
+        ok();
+        return res;
+    }
+
+    std::shared_ptr<pg_session> session_;
+
+private:
+    long end(const char* verb)
+    {
+        if (!session_->in_transaction)
+            return ok();
+        session_->in_transaction = false;
+        const result_ptr res = exec(verb);
+        if (!res)
+            return -1;
+        if (PQresultStatus(res.get()) != PGRES_COMMAND_OK)
+            return failed(res.get());
+        return ok();
+    }
+
+    result_ptr exec(const char* sql) { return exec(sql, pg_params({}), 0); }
+
+    // Sends one command and collects its result before the deadline. nullptr, with the status
+    // set, when the connection failed or the server did not answer in time; the connection is
+    // closed then, because its state is unknown.
+    result_ptr exec(const char* sql, const pg_params& params, int result_format)
+    {
+        PGconn* conn = session_->conn;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
+        if (!PQsendQueryParams(conn, sql, int(params.values.size()), nullptr, params.values.data(),
+                               params.lengths.data(), params.formats.data(), result_format)) {
+            lost(QStringLiteral("08006"));
+            return nullptr;
+        }
+        for (;;) { // until everything is sent
+            const int flushed = PQflush(conn);
+            if (flushed == 0)
+                break;
+            if (flushed < 0 || !wait(deadline, true))
+                return nullptr;
+        }
+        result_ptr result;
+        for (;;) {
+            while (PQisBusy(conn))
+                if (!wait(deadline, false))
+                    return nullptr;
+            result_ptr next(PQgetResult(conn));
+            if (!next)
+                break;
+            // The first error, else the last result, describes the command.
+            const ExecStatusType status = PQresultStatus(next.get());
+            const bool error = status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE;
+            if (!result || (error && PQresultStatus(result.get()) != PGRES_FATAL_ERROR))
+                result = std::move(next);
+        }
+        if (!result)
+            lost(QStringLiteral("08006"));
+        return result;
+    }
+
+    // Waits until the connection can be read (or written, when `writing`) and reads what came.
+    bool wait(std::chrono::steady_clock::time_point deadline, bool writing)
+    {
+        PGconn* conn = session_->conn;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd fd{PQsocket(conn), short(POLLIN | (writing ? POLLOUT : 0)), 0};
+        int ready;
+        do
+            ready = ::poll(&fd, 1, int(std::max<std::int64_t>(left.count(), 0)));
+        while (ready < 0 && errno == EINTR);
+        if (ready == 0) {
+            timed_out();
+            return false;
+        }
+        if (ready < 0 || ((fd.revents & POLLIN) && !PQconsumeInput(conn))) {
+            lost(QStringLiteral("08006"));
+            return false;
+        }
+        return true;
+    }
+
+    void timed_out()
+    {
+        session_.reset();
+        fail(pg_error_number,
+             QStringLiteral("57014: the database server did not answer within %1 s; the "
+                            "connection was closed")
+                 .arg(timeout_));
+    }
+
+    long lost(const QString& state)
+    {
+        const QString text = QStringLiteral("%1: %2").arg(
+            state, QString::fromUtf8(PQerrorMessage(session_->conn)).trimmed());
+        session_.reset();
+        return fail(pg_error_number, text);
+    }
+
+    int timeout_ = 30;
+};
+
+long closed(transaction& t)
+{
+    return backend::fail(t, pg_error_number, QStringLiteral("08003: the connection was closed"));
+}
+
+class pg_blob_reader final : public blob_reader {
+public:
+    pg_blob_reader(pg_backend& backend, QString oid, std::int64_t size)
+        : owner_(backend.owner()), backend_(&backend), session_(backend.session_),
+          oid_(std::move(oid)), size_(size)
+    {
+    }
+    std::int64_t size() const override { return size_; }
+    bool is_null() const override { return oid_.isNull(); }
+
+    std::int64_t read(std::span<std::byte> buffer) override
+    {
+        if (oid_.isNull() || buffer.empty() || offset_ >= size_)
+            return 0;
+        if (session_.expired())
+            return closed(owner_);
+        std::size_t done = 0;
+        while (done < buffer.size() && offset_ < size_) {
+            if (start_ == std::size_t(piece_.size())) {
+                // Fetch large pieces: one round trip per piece, however small the reads are.
+                const std::int64_t want = std::min(blob_piece, size_ - offset_);
+                const result_ptr res = backend_->run(
+                    QStringLiteral("select lo_get(?::oid, ?::bigint, ?::integer)"),
+                    pg_params({oid_, QString::number(offset_), QString::number(want)}), 1);
+                if (!res)
+                    return -1;
+                piece_ = QByteArray(PQgetvalue(res.get(), 0, 0), PQgetlength(res.get(), 0, 0));
+                start_ = 0;
+                if (piece_.isEmpty())
+                    return backend::fail(owner_, pg_error_number,
+                                         QStringLiteral("XX000: the large object %1 ended after "
+                                                        "%2 of %3 bytes")
+                                             .arg(oid_)
+                                             .arg(offset_)
+                                             .arg(size_));
+            }
+            const std::size_t n =
+                std::min(buffer.size() - done, std::size_t(piece_.size()) - start_);
+            std::memcpy(buffer.data() + done, piece_.constData() + start_, n);
+            start_ += n;
+            done += n;
+            offset_ += std::int64_t(n);
+        }
+        backend::ok(owner_);
+        return std::int64_t(done);
+    }
+
+private:
+    transaction& owner_;
+    pg_backend* backend_; // valid while session_ is
+    std::weak_ptr<pg_session> session_;
+    QString oid_; // null for a null value
+    std::int64_t size_;
+    std::int64_t offset_ = 0;
+    QByteArray piece_;
+    std::size_t start_ = 0;
+};
+
+std::unique_ptr<blob_reader> pg_backend::open_blob(const QString& table, const QString& column,
+                                                   const QString& where, const QStringList& params)
+{
+    std::vector<QStringList> rows;
+    if (query(QStringLiteral("select %1 from %2 where %3").arg(column, table, where), params, rows,
+              1) < 0)
+        return nullptr;
+    if (rows.empty()) {
+        ok(100);
+        return nullptr;
+    }
+    const QString oid = rows.front().front();
+    if (oid.isNull()) {
+        ok();
+        return std::make_unique<pg_blob_reader>(*this, QString(), 0);
+    }
+    bool valid = false;
+    oid.toUInt(&valid);
+    if (!valid) {
+        abandon_transaction();
+        fail(pg_error_number,
+             QStringLiteral("42804: column %1 does not hold a large object").arg(column));
+        return nullptr;
+    }
+    // The size is the end offset of a descriptor that lives as long as the statement.
+    rows.clear();
+    if (query(QStringLiteral("select lo_lseek64(lo_open(?::oid, 262144), 0, 2)"), {oid}, rows, 1) <
+        0)
+        return nullptr;
+    ok();
+    return std::make_unique<pg_blob_reader>(*this, oid, rows.front().front().toLongLong());
+}
+
+class pg_blob_writer final : public blob_writer {
+public:
+    pg_blob_writer(pg_backend& backend, QString oid, std::int64_t size, bool own_transaction)
+        : owner_(backend.owner()), backend_(&backend), session_(backend.session_),
+          oid_(std::move(oid)), size_(size), own_transaction_(own_transaction)
+    {
+    }
+    ~pg_blob_writer() override
+    {
+        // An unfinished value is abandoned with the transaction that created it.
+        if (own_transaction_ && !session_.expired())
+            backend_->abandon_transaction();
+    }
+
+    long write(std::span<const std::byte> data) override
+    {
+        const auto session = session_.lock();
+        if (!session || done_ || !session->in_transaction)
+            return closed(owner_);
+        if (std::int64_t(data.size()) > size_ - offset_)
+            return backend::fail(
+                owner_, pg_error_number,
+                QStringLiteral("22001: more bytes written than the %1 announced").arg(size_));
+        while (!data.empty()) {
+            const std::size_t n = std::min(data.size(), std::size_t(blob_piece));
+            pg_params params({oid_, QString::number(offset_)});
+            params.add_binary(reinterpret_cast<const char*>(data.data()), n);
+            if (!backend_->run(QStringLiteral("select lo_put(?::oid, ?::bigint, ?::bytea)"),
+                               params)) {
+                done_ = true;
+                return -1;
+            }
+            offset_ += std::int64_t(n);
+            data = data.subspan(n);
+        }
+        return backend::ok(owner_);
+    }
+
+    long finish() override
+    {
+        const auto session = session_.lock();
+        if (!session || done_ || !session->in_transaction)
+            return closed(owner_);
+        if (offset_ != size_)
+            return backend::fail(
+                owner_, pg_error_number,
+                QStringLiteral("22000: %1 of %2 announced bytes written").arg(offset_).arg(size_));
+        done_ = true;
+        if (own_transaction_) {
+            own_transaction_ = false;
+            return backend_->commit();
+        }
+        return backend::ok(owner_);
+    }
+
+private:
+    transaction& owner_;
+    pg_backend* backend_;
+    std::weak_ptr<pg_session> session_;
+    QString oid_;
+    std::int64_t size_;
+    bool own_transaction_;
+    std::int64_t offset_ = 0;
+    bool done_ = false;
+};
+
+std::unique_ptr<blob_writer> pg_backend::insert_blob(const QString& table,
+                                                     const QStringList& columns,
+                                                     const QStringList& values,
+                                                     const QString& blob_column, std::int64_t size)
+{
+    bool own = false;
+    if (begin(true, &own) < 0)
+        return nullptr;
+    // Created inside the transaction, so that a rollback removes the object with the row.
+    std::vector<QStringList> rows;
+    if (query(QStringLiteral("select lo_create(0)"), {}, rows, 1) < 0)
+        return nullptr;
+    const QString oid = rows.front().front();
+    QStringList params = values;
+    params << oid;
+    if (execute(insert_statement(table, columns, blob_column, QStringLiteral("?")), params) < 0)
+        return nullptr; // the failed statement rolled back the transaction and the new object
+    ok();
+    return std::make_unique<pg_blob_writer>(*this, oid, size, own);
+}
+
+} // namespace
+
+std::unique_ptr<backend> make_postgresql_backend(transaction& owner)
+{
+    return std::make_unique<pg_backend>(owner);
+}
+
+} // namespace rt::detail

@@ -1,0 +1,80 @@
+#pragma once
+
+// The grid's one parser: definition texts, the expressions of computed fields and evaluate(), and
+// the evaluate form of describe paths.
+
+#include <rt/grid/datawindow.h>
+
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace rt::detail {
+
+struct syntax_node;
+/// Attributes in written order: key (lower case) and value.
+using syntax_attrs = std::vector<std::pair<QString, syntax_node>>;
+
+/// An attribute value: a text (quoted or bare, escapes resolved) or a nested attribute list.
+struct syntax_node {
+    QString text;
+    std::shared_ptr<syntax_attrs> list;
+};
+
+/// A top-level entry of a definition text: `keyword(attributes)`.
+struct syntax_entry {
+    QString keyword; ///< lower case
+    syntax_attrs attrs;
+};
+
+/// A parsed definition text.
+struct definition {
+    int release = 0;
+    std::vector<syntax_entry> entries;
+};
+
+/// Parses a definition text; std::nullopt with a description of the fault in `error`.
+std::optional<definition> parse_definition(QStringView text, QString& error);
+
+/// The first value of `key` in `attrs`, or nullptr.
+const syntax_node* find_attr(const syntax_attrs& attrs, QStringView key);
+
+/// A compiled expression (see datawindow::evaluate()).
+struct dw_expression {
+    enum class op { number, text, name, lookup, add, sub, mul, div, neg };
+    struct node {
+        op kind = op::number;
+        int a = -1;
+        int b = -1;
+        QString s; ///< text literal, or lower-case name
+        decimal n;
+    };
+    std::vector<node> nodes;
+    int root = -1;
+
+    /// The value in `row`; std::nullopt for a fault (unknown name, text in arithmetic, cycle).
+    std::optional<dw_value> eval(const datawindow& dw, long row, int depth) const;
+
+private:
+    std::optional<dw_value> eval_node(const datawindow& dw, int index, long row, int depth) const;
+};
+
+/// Compiles an expression; std::nullopt with a description in `error`.
+std::optional<dw_expression> parse_expression(QStringView text, QString& error);
+
+/// The parts of a describe path of the form "evaluate('expression', row)".
+struct evaluate_call {
+    QString expression;
+    long row = 0;
+};
+
+/// Reads an evaluate form; std::nullopt when `path` is not one (or is malformed).
+std::optional<evaluate_call> parse_evaluate(QStringView path);
+
+/// Parses sort criteria into (column name or "#n", descending) pairs.
+std::optional<std::vector<std::pair<QString, bool>>> parse_sort(QStringView criteria);
+
+} // namespace rt::detail
