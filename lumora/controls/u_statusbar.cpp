@@ -86,7 +86,7 @@ QColor color_of(rt::colorref c)
 
 } // namespace
 
-struct u_statusbar::Private : rt::message_target {
+struct u_statusbar::Private final : rt::message_target {
     // One part (pane) as the control keeps it.
     struct part {
         std::int32_t edge = -1;
