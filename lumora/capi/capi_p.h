@@ -1,15 +1,30 @@
 #pragma once
 
-// Shared by the C ABI's translation units: the calling thread's error code and the guard that
-// turns every exception into it. Not installed.
+// Shared by the C ABI's translation units: the calling thread's error code, the guard that
+// turns every exception into it, and the conversion of texts across the ABI. Not installed.
 
 #include <lumora/lumora_c.h>
 
 #include <rt/value/errors.h>
 
+#include <QString>
+
 #include <new>
+#include <optional>
 
 namespace lumora::detail {
+
+/// Thrown for a result that a NUL-terminated text cannot carry; capi_guarded() reports it as
+/// lumora_text_with_nul.
+struct text_with_nul {};
+
+/// A C text argument (UTF-8; invalid sequences read as U+FFFD) as a string; NULL is the null
+/// text.
+std::optional<QString> from_c(const char* text);
+/// A copy of `text` in UTF-8 in memory from malloc, released with lumora_free(); NULL for the null
+/// text. A text holding U+0000 would arrive cut short: it throws text_with_nul instead. Throws
+/// std::bad_alloc when memory runs out.
+char* to_c(const std::optional<QString>& text);
 
 /// The calling thread's outcome of its last C ABI call, as lumora_last_error() reports it.
 int& capi_last_error() noexcept;
@@ -28,6 +43,8 @@ template <typename T, typename F> T capi_guarded(T failed, F&& call) noexcept
         error = lumora_null_object_reference;
     } catch (const std::bad_alloc&) {
         error = lumora_out_of_memory;
+    } catch (const text_with_nul&) {
+        error = lumora_text_with_nul;
     } catch (...) {
         error = lumora_runtime_fault;
     }

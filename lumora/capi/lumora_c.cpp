@@ -5,63 +5,24 @@
 #include <lumora/lumora_c.h>
 #include <lumora/text/string_functions.h>
 
-#include <rt/value/errors.h>
-
 #include <QString>
 
 #include <cstdlib>
-#include <cstring>
-#include <new>
 #include <optional>
+
+using lumora::detail::capi_guarded;
+using lumora::detail::from_c;
+using lumora::detail::to_c;
 
 namespace {
 
 thread_local int last_error = lumora_ok;
 
-/// A result that a NUL-terminated text cannot carry.
-struct text_with_nul {};
-
-/// A copy of `text` in UTF-8 in memory from malloc; NULL for the null text. A text holding
-/// U+0000 would arrive cut short, so it is refused.
-char* to_c(const std::optional<QString>& text)
-{
-    if (!text)
-        return nullptr;
-    if (text->contains(QChar(0)))
-        throw text_with_nul();
-    const QByteArray utf8 = text->toUtf8();
-    auto* out = static_cast<char*>(std::malloc(static_cast<std::size_t>(utf8.size()) + 1));
-    if (!out)
-        throw std::bad_alloc();
-    std::memcpy(out, utf8.constData(), static_cast<std::size_t>(utf8.size()) + 1);
-    return out;
-}
-
-std::optional<QString> from_c(const char* text)
-{
-    if (!text)
-        return std::nullopt;
-    return QString::fromUtf8(text);
-}
-
-/// Runs `call` with the calling thread's error code set from its outcome.
+/// Runs `call`, which gives a text, and hands the text out as lumora_free() releases it; the
+/// calling thread's error code tells the outcome.
 template <typename F> char* guarded(F&& call) noexcept
 {
-    try {
-        last_error = lumora_ok;
-        return to_c(call());
-    } catch (const rt::division_by_zero&) {
-        last_error = lumora_division_by_zero;
-    } catch (const rt::null_object_reference&) {
-        last_error = lumora_null_object_reference;
-    } catch (const std::bad_alloc&) {
-        last_error = lumora_out_of_memory;
-    } catch (const text_with_nul&) {
-        last_error = lumora_text_with_nul;
-    } catch (...) {
-        last_error = lumora_runtime_fault;
-    }
-    return nullptr;
+    return capi_guarded(static_cast<char*>(nullptr), [&] { return to_c(call()); });
 }
 
 } // namespace

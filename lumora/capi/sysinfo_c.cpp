@@ -7,33 +7,13 @@
 #include <lumora/sysinfo/colors.h>
 #include <lumora/sysinfo/probes.h>
 
-#include <QString>
-
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 
 using lumora::detail::capi_guarded;
+using lumora::detail::from_c;
+using lumora::detail::to_c;
 
 namespace {
-
-std::optional<QString> from_c(const char* text)
-{
-    if (!text)
-        return std::nullopt;
-    return QString::fromUtf8(text);
-}
-
-/// A copy of `text` in UTF-8 in memory from malloc, released with lumora_free().
-char* to_c(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    auto* out = static_cast<char*>(std::malloc(static_cast<std::size_t>(utf8.size()) + 1));
-    if (!out)
-        throw std::bad_alloc();
-    std::memcpy(out, utf8.constData(), static_cast<std::size_t>(utf8.size()) + 1);
-    return out;
-}
 
 template <typename T> int hand_out(const std::optional<T>& result, T* value)
 {

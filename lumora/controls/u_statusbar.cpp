@@ -60,24 +60,6 @@ QString from_message_text(rt::lparam l)
     return text == nullptr ? QString() : rt::from_ansi(QByteArrayView(text, std::strlen(text)));
 }
 
-// At most `limit` bytes in the ANSI code page, cut after a whole character.
-QString cut_to_bytes(const QString& text, qsizetype limit)
-{
-    if (text.size() * 2 <= limit || rt::to_ansi(text).size() <= limit)
-        return text;
-    qsizetype bytes = 0;
-    qsizetype i = 0;
-    while (i < text.size()) {
-        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const qsizetype size = rt::to_ansi(QStringView(text).mid(i, n)).size();
-        if (bytes + size > limit)
-            break;
-        bytes += size;
-        i += n;
-    }
-    return text.left(i);
-}
-
 QColor color_of(rt::colorref c)
 {
     return QColor(static_cast<int>(c & 0xff), static_cast<int>((c >> 8) & 0xff),
@@ -162,7 +144,8 @@ struct u_statusbar::Private final : rt::message_target {
                 p->text.clear();
             } else {
                 p->data = 0;
-                p->text = cut_to_bytes(from_message_text(l), max_text_bytes);
+                p->text = from_message_text(l);
+                p->text.truncate(rt::ansi_cut_length(p->text, max_text_bytes));
             }
             q->update();
             return 1;
@@ -250,7 +233,7 @@ struct u_statusbar::Private final : rt::message_target {
             char* buffer = rt::lparam_to<char>(l);
             if (index >= parts.size() || buffer == nullptr || size == 0)
                 return 0;
-            const QByteArray tip = rt::to_ansi(cut_to_bytes(parts[index].tip, size - 1));
+            const QByteArray tip = rt::to_ansi_cut(parts[index].tip, size - 1);
             std::memcpy(buffer, tip.constData(), static_cast<std::size_t>(tip.size()));
             buffer[tip.size()] = '\0';
             return 0;

@@ -108,17 +108,7 @@ QByteArray tip_text_block(const QString& tip)
 {
     // The first 80 characters (a surrogate pair is one), then as many whole characters as fit
     // the block in the ANSI code page: a Chinese character takes two bytes and is never split.
-    QByteArray block;
-    int chars = 0;
-    for (qsizetype i = 0; i < tip.size() && chars < 80; ++chars) {
-        const qsizetype n = tip.at(i).isHighSurrogate() && i + 1 < tip.size() ? 2 : 1;
-        const QByteArray bytes = rt::to_ansi(QStringView(tip).mid(i, n));
-        if (block.size() + bytes.size() > uo_tooltip::tip_text_bytes)
-            break;
-        block += bytes;
-        i += n;
-    }
-    return block;
+    return rt::to_ansi_cut(tip, uo_tooltip::tip_text_bytes, 80);
 }
 
 // --- the tooltip window -----------------------------------------------------------------------

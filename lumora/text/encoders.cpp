@@ -13,95 +13,16 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <memory>
 
 namespace lumora {
 
 namespace detail {
 
-namespace {
-
-/// Code page 936 of every character of the Basic Multilingual Plane but the surrogates, taken
-/// once from the converter: the conversion is stateless, so a text converts character by
-/// character through this table exactly as the converter would convert it whole.
-class cp936_table {
-public:
-    static const cp936_table* get()
-    {
-        static const std::unique_ptr<cp936_table> table = build();
-        return table.get();
-    }
-
-    /// Appends the bytes of `c` (not a surrogate); returns the new end.
-    char* put(char16_t c, char* out) const
-    {
-        const std::uint16_t b = bytes_[c];
-        if (b > 0xff)
-            *out++ = static_cast<char>(b >> 8);
-        *out++ = static_cast<char>(b & 0xff);
-        return out;
-    }
-
-private:
-    static std::unique_ptr<cp936_table> build()
-    {
-        QString all;
-        all.reserve(0x10000);
-        for (char32_t c = 0; c < 0x10000; ++c) {
-            if (!QChar::isSurrogate(c))
-                all.append(QChar(static_cast<char16_t>(c)));
-        }
-        const QByteArray bytes = rt::encode(all, codepage);
-        auto table = std::make_unique<cp936_table>();
-        qsizetype i = 0;
-        for (const QChar c : std::as_const(all)) {
-            if (i >= bytes.size())
-                return nullptr;
-            const auto lead = static_cast<unsigned char>(bytes[i]);
-            // Lead bytes 0x81 to 0xFE start a pair; every other byte stands alone.
-            if (lead >= 0x81 && lead <= 0xfe && i + 1 < bytes.size()) {
-                table->bytes_[c.unicode()] = static_cast<std::uint16_t>(
-                    (lead << 8) | static_cast<unsigned char>(bytes[i + 1]));
-                i += 2;
-            } else {
-                table->bytes_[c.unicode()] = lead;
-                i += 1;
-            }
-        }
-        if (i != bytes.size())
-            return nullptr; // not the layout expected: the converter does every text itself
-        return table;
-    }
-
-    std::array<std::uint16_t, 0x10000> bytes_{};
-
-public:
-    static constexpr const char* codepage = "windows-936-2000";
-};
-
-QByteArray ansi_bytes(QStringView text)
-{
-    const cp936_table* table =
-        std::strcmp(rt::ansi_codepage(), cp936_table::codepage) == 0 ? cp936_table::get() : nullptr;
-    const bool has_surrogate =
-        std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); });
-    if (!table || has_surrogate)
-        return rt::to_ansi(text);
-    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
-    char* end = bytes.data();
-    for (const QChar c : text)
-        end = table->put(c.unicode(), end);
-    bytes.truncate(end - bytes.data());
-    return bytes;
-}
-
-} // namespace
-
 QByteArray to_bytes(QStringView text, encoding code)
 {
     switch (code) {
     case encoding::ansi:
-        return ansi_bytes(text);
+        return rt::to_ansi(text);
     case encoding::utf8:
         return text.toUtf8();
     case encoding::utf16le:

@@ -71,16 +71,8 @@ std::int32_t get_menu_string(handle hmenu, std::uint32_t item, char* buffer, std
     const QString text = found->isSeparator() ? QString() : found->text();
     if (buffer == nullptr || max_count < 1)
         return static_cast<std::int32_t>(to_ansi(text).size());
-    // Copy whole characters only, so the copy never ends in half a double-byte character.
-    QByteArray copied;
-    for (qsizetype i = 0; i < text.size();) {
-        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QByteArray bytes = to_ansi(QStringView(text).mid(i, n));
-        if (copied.size() + bytes.size() > max_count - 1)
-            break;
-        copied += bytes;
-        i += n;
-    }
+    // Whole characters only, so the copy never ends in half a double-byte character.
+    const QByteArray copied = to_ansi_cut(text, max_count - 1);
     std::memcpy(buffer, copied.constData(), static_cast<std::size_t>(copied.size()));
     buffer[copied.size()] = '\0';
     return static_cast<std::int32_t>(copied.size());

@@ -1,13 +1,17 @@
 #include <rt/value/codepage.h>
+#include <rt/value/codepage_p.h>
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace rt {
 
@@ -67,6 +71,41 @@ void from_unicode_substitute(const void*, UConverterFromUnicodeArgs* args, const
     ucnv_cbFromUWriteSub(args, 0, status);
 }
 
+/// 2 for a surrogate pair at `i`, otherwise 1: the code units of the character there.
+qsizetype character_length(QStringView text, qsizetype i)
+{
+    return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
+}
+
+/// The work of ansi_cut_length() and to_ansi_cut(); the bytes go to `out` when given.
+qsizetype cut_ansi(QStringView text, qsizetype max_bytes, qsizetype max_chars, QByteArray* out)
+{
+    if (max_bytes < 1 || max_chars < 1)
+        return 0;
+    if (text.size() <= max_chars) {
+        // Code units are never fewer than characters: when the whole text fits, take it at once.
+        QByteArray all = to_ansi(text);
+        if (all.size() <= max_bytes) {
+            if (out != nullptr)
+                *out = std::move(all);
+            return text.size();
+        }
+    }
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    for (qsizetype chars = 0; i < text.size() && chars < max_chars; ++chars) {
+        const qsizetype n = character_length(text, i);
+        const QByteArray one = to_ansi(text.mid(i, n));
+        if (bytes + one.size() > max_bytes)
+            break;
+        bytes += one.size();
+        if (out != nullptr)
+            out->append(one);
+        i += n;
+    }
+    return i;
+}
+
 } // namespace
 
 const char* ansi_codepage()
@@ -84,12 +123,51 @@ bool set_ansi_codepage(const char* icu_name)
 
 QByteArray to_ansi(QStringView text)
 {
-    return encode(text, ansi_codepage());
+    if (text.isEmpty())
+        return {};
+    const char* name = ansi_codepage();
+    if (std::strcmp(name, detail::cp936_name) == 0) {
+        if (std::optional<QByteArray> bytes = detail::cp936_by_table(text))
+            return *std::move(bytes);
+    }
+    return encode(text, name);
 }
 
 QString from_ansi(QByteArrayView bytes)
 {
     return decode(bytes, ansi_codepage());
+}
+
+std::optional<QByteArray> to_ansi_lossless(QStringView text)
+{
+    QByteArray bytes = to_ansi(text);
+    if (from_ansi(bytes) != text)
+        return std::nullopt;
+    return bytes;
+}
+
+QString ansi_missing_characters(QStringView text)
+{
+    QString missing;
+    for (qsizetype i = 0, n = 0; i < text.size(); i += n) {
+        n = character_length(text, i);
+        const QStringView c = text.mid(i, n);
+        if (from_ansi(to_ansi(c)) != c && !missing.contains(c))
+            missing += c;
+    }
+    return missing;
+}
+
+qsizetype ansi_cut_length(QStringView text, qsizetype max_bytes, qsizetype max_chars)
+{
+    return cut_ansi(text, max_bytes, max_chars, nullptr);
+}
+
+QByteArray to_ansi_cut(QStringView text, qsizetype max_bytes, qsizetype max_chars)
+{
+    QByteArray bytes;
+    cut_ansi(text, max_bytes, max_chars, &bytes);
+    return bytes;
 }
 
 QByteArray encode(QStringView text, const char* icu_name)

@@ -186,11 +186,8 @@ std::optional<QByteArray> ini_document::encode(const QString& text) const
                 .encode(text));
     if (encoding_ != encoding::ansi)
         return text.toUtf8();
-    QByteArray bytes = to_ansi(text);
     // A character the code page lacks would come back as '?': refuse rather than corrupt.
-    if (from_ansi(bytes) != text)
-        return std::nullopt;
-    return bytes;
+    return to_ansi_lossless(text);
 }
 
 QByteArray ini_document::default_eol() const
