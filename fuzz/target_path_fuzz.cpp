@@ -1,7 +1,7 @@
 // File names from the update server: whatever the name, a path that target_path() accepts lies
 // inside the installation directory.
 
-#include "staged_install.h"
+#include "target_path.h"
 
 #include <QDir>
 #include <QString>

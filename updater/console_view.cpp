@@ -1,12 +1,9 @@
 #include "console_view.h"
 
 #include "stop_signals.h"
+#include "terminal.h"
 
 #include <QCoreApplication>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace qorv {
 
@@ -14,14 +11,7 @@ namespace {
 constexpr int bar_width = 30;
 }
 
-console_view::console_view(std::FILE* out) : out_(out)
-{
-#ifdef Q_OS_UNIX
-    terminal_ = ::isatty(::fileno(out)) != 0;
-#else
-    terminal_ = false;
-#endif
-}
+console_view::console_view(std::FILE* out) : out_(out), terminal_(is_terminal(out)) {}
 
 void console_view::begin() {}
 

@@ -3,6 +3,7 @@
 
 #include "connection.h"
 #include "console_view.h"
+#include "instance_lock.h"
 #include "staged_install.h"
 #include "stop_signals.h"
 #include "texts.h"
@@ -16,17 +17,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
-#include <QStandardPaths>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #ifdef QORV_TEST_HOOKS
 #include "test_hooks.h"
@@ -57,43 +50,6 @@ Exit status:
   5  the single-instance lock could not be created (runtime directory unusable)
   6  an interrupted update could not be completed or undone; the files concerned are listed
 )";
-
-/// The directory of the single-instance lock: $XDG_RUNTIME_DIR, or without it a directory of
-/// this user's own below the temporary directory. Empty, with `error` set, when that directory
-/// cannot be made or is not private to this user.
-QString lock_directory(QString* error)
-{
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty())
-        return runtime;
-    const QString dir =
-        QDir(QDir::tempPath()).filePath(QStringLiteral("qorv_update-%1").arg(::getuid()));
-    const QByteArray native = QFile::encodeName(dir);
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        *error = QStringLiteral("%1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
-        return {};
-    }
-    // The temporary directory is shared: anybody could have made this name first.
-    struct stat st = {};
-    if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-        (st.st_mode & 077) != 0) {
-        *error = QStringLiteral("%1: not a private directory of this user").arg(dir);
-        return {};
-    }
-    return dir;
-}
-
-/// Why the lock file `path` in `dir` could not be created, as far as the system tells it.
-QString lock_error(const QString& dir, const QString& path, QLockFile::LockError error)
-{
-    if (QFileInfo(dir).exists() && !QFileInfo(dir).isDir())
-        return QStringLiteral("%1: not a directory").arg(dir);
-    if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("%1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
-    return QStringLiteral("%1: %2").arg(path, error == QLockFile::PermissionError
-                                                  ? QStringLiteral("permission denied")
-                                                  : QStringLiteral("cannot be created or locked"));
-}
 
 /// Message boxes of the modes without a window: notices on standard output, the rest on
 /// standard error.
@@ -168,25 +124,18 @@ int main(int argc, char** argv)
     if (!window)
         rt::set_messagebox_handler(print_message);
 
-    // One updater at a time per user, in the user's runtime directory. A lock left by an
-    // instance that was killed is recognised by its dead process and taken over.
-    QString lock_failure;
-    const QString lock_dir = lock_directory(&lock_failure);
-    const QString lock_path = QDir(lock_dir).filePath(QStringLiteral("qorv_update.lock"));
-    QLockFile instance(lock_path);
-    instance.setStaleLockTime(0);
-    if (lock_failure.isEmpty() && !instance.tryLock(0)) {
-        if (instance.error() == QLockFile::LockFailedError) {
-            rt::messagebox(qorv::texts::title_attention, qorv::texts::already_running,
-                           rt::icon::stop);
-            return exit_already_running;
-        }
-        lock_failure = lock_error(lock_dir, lock_path, instance.error());
-    }
-    if (!lock_failure.isEmpty()) {
+    // One updater at a time per user.
+    qorv::instance_lock instance;
+    switch (instance.try_lock()) {
+    case qorv::instance_lock::state::locked:
+        break;
+    case qorv::instance_lock::state::already_running:
+        rt::messagebox(qorv::texts::title_attention, qorv::texts::already_running, rt::icon::stop);
+        return exit_already_running;
+    case qorv::instance_lock::state::failed:
         std::fprintf(stderr, "qorv_update: cannot create the single-instance lock: %s\n",
-                     qPrintable(lock_failure));
-        rt::messagebox(qorv::texts::title_error, qorv::texts::lock_failed(lock_failure),
+                     qPrintable(instance.error()));
+        rt::messagebox(qorv::texts::title_error, qorv::texts::lock_failed(instance.error()),
                        rt::icon::stop);
         return exit_no_lock;
     }

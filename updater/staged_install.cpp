@@ -1,99 +1,28 @@
 #include "staged_install.h"
 
+#include "file_sync.h"
+#include "install_step.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace qorv {
 
 namespace {
 
-std::filesystem::path native(const QString& path)
-{
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
-bool is_drive_letter(QStringView name)
-{
-    return name.size() >= 2 && name[1] == QLatin1Char(':') && name[0].isLetter() &&
-           name[0].unicode() < 128;
-}
-
-bool is_inside(const QString& canonical_base, const QString& canonical_path)
-{
-    return canonical_path == canonical_base ||
-           canonical_path.startsWith(canonical_base.endsWith(QLatin1Char('/'))
-                                         ? canonical_base
-                                         : canonical_base + QLatin1Char('/'));
-}
-
-} // namespace
-
-std::optional<QString> target_path(const QString& base, const QString& name)
-{
-    if (name.isEmpty() || name.contains(QChar(0)) || name.startsWith(QLatin1Char('/')) ||
-        name.startsWith(QLatin1Char('\\')) || is_drive_letter(name))
-        return std::nullopt;
-
-    QStringList parts;
-    for (const QString& part : name.split(QRegularExpression(QStringLiteral("[/\\\\]")))) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return std::nullopt;
-        parts << part;
-    }
-    const QString path = QDir(base).filePath(parts.join(QLatin1Char('/')));
-
-    // Symbolic links on the way must not lead out of the base. A directory that does not exist
-    // cannot be written into, so only existing ones need a look.
-    const QString canonical_base = QFileInfo(base).canonicalFilePath();
-    if (canonical_base.isEmpty())
-        return std::nullopt;
-    const QString parent = QFileInfo(path).absolutePath();
-    const QString canonical_parent = QFileInfo(parent).canonicalFilePath();
-    if (!canonical_parent.isEmpty() && !is_inside(canonical_base, canonical_parent))
-        return std::nullopt;
-    return path;
-}
-
-const QString staged_install::journal_name = QStringLiteral(".qorv-journal");
-
-namespace detail {
-
-namespace {
-step_hook current_hook = nullptr;
-}
-
-void set_step_hook(step_hook hook)
-{
-    current_hook = hook;
-}
-
-} // namespace detail
-
-namespace {
-
-void step(const char* name)
-{
-    if (detail::current_hook)
-        detail::current_hook(name);
-}
+using detail::step;
 
 /// True when something is at `path`, also a dangling symbolic link.
 bool present(const QString& path)
 {
     std::error_code ec;
-    return std::filesystem::exists(std::filesystem::symlink_status(native(path), ec));
+    return std::filesystem::exists(std::filesystem::symlink_status(native_path(path), ec));
 }
 
 QString reason(const std::error_code& ec)
@@ -101,45 +30,16 @@ QString reason(const std::error_code& ec)
     return QString::fromLocal8Bit(ec.message());
 }
 
-/// Makes the directory entries below `dir` durable (a rename is only durable with its
-/// directory). Failure is not fatal: the kernel writes the entries back a moment later anyway.
-void sync_directory(const QString& dir)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(dir);
-#endif
-}
-
-constexpr char new_mark = 'n';
-constexpr char old_mark = 'o';
-
 /// A short name in `dir` of the form ".qorv-n-XXXXXXXX" that neither exists nor is in `taken`.
-QString scratch_name(const QString& dir, char mark, const std::vector<QString>& taken)
+QString scratch_name(const QString& dir, scratch_kind kind, const std::vector<QString>& taken)
 {
     for (;;) {
-        const QString candidate = QDir(dir).filePath(
-            QStringLiteral(".qorv-%1-%2")
-                .arg(QLatin1Char(mark))
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        const QString candidate =
+            QDir(dir).filePath(scratch_file_name(kind, QRandomGenerator::global()->generate()));
         if (!present(candidate) && std::find(taken.begin(), taken.end(), candidate) == taken.end())
             return candidate;
     }
 }
-
-bool is_scratch_name(const QString& name, char mark)
-{
-    static const QRegularExpression pattern(QStringLiteral("^\\.qorv-([no])-[0-9a-f]{8}$"));
-    const auto m = pattern.match(name);
-    return m.hasMatch() && m.captured(1) == QLatin1Char(mark);
-}
-
-const char* const phase_names[] = {"staging", "moving", "undoing", "done"};
 
 } // namespace
 
@@ -168,9 +68,11 @@ bool staged_install::begin_file(const QString& target)
     std::vector<QString> taken;
     for (const staged_file& f : files_)
         taken.insert(taken.end(), {f.temporary, f.backup});
-    staged_file f{info.absoluteFilePath(), scratch_name(info.absolutePath(), new_mark, taken), {}};
+    staged_file f{info.absoluteFilePath(),
+                  scratch_name(info.absolutePath(), scratch_kind::new_file, taken),
+                  {}};
     taken.push_back(f.temporary);
-    f.backup = scratch_name(info.absolutePath(), old_mark, taken);
+    f.backup = scratch_name(info.absolutePath(), scratch_kind::old_file, taken);
     files_.push_back(f);
     // Recorded before it exists, so that no interruption can leave it unknown.
     if (!write_journal()) {
@@ -207,10 +109,7 @@ bool staged_install::end_file()
 {
     if (!current_)
         return false;
-    bool ok = current_->flush();
-#ifdef Q_OS_UNIX
-    ok = ok && ::fdatasync(current_->handle()) == 0;
-#endif
+    bool ok = current_->flush() && sync_data(*current_);
     current_->close();
     ok = ok && current_->error() == QFile::NoError;
     current_.reset();
@@ -254,16 +153,16 @@ bool staged_install::move_all(bool resuming)
         if (f.had_old && !present(f.backup)) {
             // A hard link keeps the old file while the new one replaces the target in one step,
             // so the target never disappears; a file system without links gets a plain move.
-            std::filesystem::create_hard_link(native(f.target), native(f.backup), ec);
+            std::filesystem::create_hard_link(native_path(f.target), native_path(f.backup), ec);
             if (ec)
-                std::filesystem::rename(native(f.target), native(f.backup), ec);
+                std::filesystem::rename(native_path(f.target), native_path(f.backup), ec);
             step("backup");
             if (ec) {
                 undo();
                 return false;
             }
         }
-        std::filesystem::rename(native(f.temporary), native(f.target), ec);
+        std::filesystem::rename(native_path(f.temporary), native_path(f.target), ec);
         step("move");
         if (ec) {
             undo();
@@ -296,7 +195,7 @@ bool staged_install::undo()
     write_journal();
     std::error_code ec;
     const auto restore = [&](const staged_file& f) {
-        std::filesystem::rename(native(f.backup), native(f.target), ec);
+        std::filesystem::rename(native_path(f.backup), native_path(f.target), ec);
         step("restore");
         if (ec)
             problems_.push_back({f.target, f.backup, reason(ec)});
@@ -344,7 +243,7 @@ bool staged_install::abandon()
 void staged_install::remove(const QString& path)
 {
     std::error_code ec;
-    if (std::filesystem::remove(native(path), ec))
+    if (std::filesystem::remove(native_path(path), ec))
         step("remove");
     if (ec)
         problems_.push_back({path, {}, reason(ec)});
@@ -366,56 +265,17 @@ bool staged_install::close_journal()
 
 bool staged_install::write_journal()
 {
-    QByteArray text = "qorv-journal 1\n";
-    text += phase_names[static_cast<int>(phase_)];
-    text += '\n';
-    for (const staged_file& f : files_) {
-        text += "file " + QByteArray(f.had_old ? "1 " : "0 ") +
-                QFileInfo(f.temporary).fileName().toUtf8() + ' ' +
-                QFileInfo(f.backup).fileName().toUtf8() + ' ' +
-                QDir(base_).relativeFilePath(f.target).toUtf8().toPercentEncoding("/") + '\n';
-    }
-
-    // Written whole beside the journal and renamed over it: the journal is always one complete
-    // version or the next.
-    const QString path = QDir(base_).filePath(journal_name);
-    const QByteArray scratch = QFile::encodeName(path + QStringLiteral(".new"));
-    bool ok = false;
-#ifdef Q_OS_UNIX
-    const int fd = ::open(scratch.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        qsizetype done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd, text.constData() + done, std::size_t(text.size() - done));
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        ok = done == text.size() && ::fsync(fd) == 0;
-        ok = ::close(fd) == 0 && ok;
-    }
-#endif
-    step("journal-written");
-    std::error_code ec;
-    if (ok) {
-        std::filesystem::rename(std::filesystem::path(scratch.toStdString()), native(path), ec);
-        ok = !ec;
-    }
-    if (!ok) {
-        std::filesystem::remove(std::filesystem::path(scratch.toStdString()), ec);
+    if (!qorv::write_journal(base_, {phase_, files_}))
         return false;
-    }
-    sync_directory(base_);
     journal_written_ = true;
-    step("journal");
     return true;
 }
 
 recovery recover_install(const QString& base, std::vector<install_problem>* problems)
 {
     staged_install install(base);
-    install.phase_ = staged_install::phase::closed;
-    const QString path = QDir(install.base_).filePath(staged_install::journal_name);
+    install.phase_ = install_phase::closed;
+    const QString path = QDir(install.base_).filePath(journal_name);
     // A journal whose writing was interrupted; the previous one, if any, still stands.
     install.remove(path + QStringLiteral(".new"));
     const std::vector<install_problem> early = std::move(install.problems_);
@@ -423,65 +283,41 @@ recovery recover_install(const QString& base, std::vector<install_problem>* prob
     if (problems)
         problems->insert(problems->end(), early.begin(), early.end());
 
-    QFile journal(path);
-    if (!journal.exists())
+    install_journal journal;
+    switch (read_journal(install.base_, &journal)) {
+    case journal_status::absent:
         return early.empty() ? recovery::none : recovery::incomplete;
-    bool valid = journal.open(QIODevice::ReadOnly);
-    const QList<QByteArray> lines = journal.readAll().split('\n');
-    valid = valid && lines.size() >= 3 && lines[0] == "qorv-journal 1" && lines.back().isEmpty();
-    std::optional<staged_install::phase> phase;
-    for (int i = 0; valid && i < 4; ++i)
-        if (lines[1] == phase_names[i])
-            phase = static_cast<staged_install::phase>(i);
-    valid = valid && phase.has_value();
-    for (qsizetype i = 2; valid && i < lines.size() - 1; ++i) {
-        const QList<QByteArray> fields = lines[i].split(' ');
-        valid = fields.size() == 5 && fields[0] == "file" &&
-                (fields[1] == "0" || fields[1] == "1") &&
-                is_scratch_name(QString::fromUtf8(fields[2]), new_mark) &&
-                is_scratch_name(QString::fromUtf8(fields[3]), old_mark);
-        if (!valid)
-            break;
-        // The journal is only trusted with files inside the installation.
-        const auto target = target_path(
-            install.base_, QString::fromUtf8(QByteArray::fromPercentEncoding(fields[4])));
-        valid = target.has_value();
-        if (!valid)
-            break;
-        const QString dir = QFileInfo(*target).absolutePath();
-        install.files_.push_back({QFileInfo(*target).absoluteFilePath(),
-                                  QDir(dir).filePath(QString::fromUtf8(fields[2])),
-                                  QDir(dir).filePath(QString::fromUtf8(fields[3])),
-                                  fields[1] == "1"});
-    }
-    if (!valid) {
+    case journal_status::unreadable:
         if (problems)
             problems->push_back({path, {}, QStringLiteral("unreadable install journal")});
         return recovery::incomplete;
+    case journal_status::read:
+        break;
     }
 
     install.journal_written_ = true;
-    install.phase_ = *phase;
+    install.phase_ = journal.phase;
+    install.files_ = std::move(journal.files);
     recovery result = recovery::rolled_back;
-    switch (*phase) {
-    case staged_install::phase::staging:
+    switch (journal.phase) {
+    case install_phase::staging:
         install.rollback();
         break;
-    case staged_install::phase::moving:
+    case install_phase::moving:
         // Every file was complete on disk before the first move: finish the moves.
         if (install.move_all(true)) {
             install.finish();
             result = recovery::completed;
         }
         break;
-    case staged_install::phase::undoing:
+    case install_phase::undoing:
         install.undo();
         break;
-    case staged_install::phase::done:
+    case install_phase::done:
         install.finish();
         result = recovery::completed;
         break;
-    case staged_install::phase::closed:
+    case install_phase::closed:
         break;
     }
     if (problems)

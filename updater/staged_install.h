@@ -1,20 +1,15 @@
 #pragma once
 
+#include "install_journal.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QString>
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace qorv {
-
-/// The path of a file named by the update server inside `base`, or std::nullopt when the name
-/// must not be written: empty, containing NUL, absolute, with a drive letter, with an empty, "."
-/// or ".." component, or reaching outside `base` through a symbolic link. '/' and '\' both
-/// separate directories. Directories are not created: a missing one is the caller's failure.
-std::optional<QString> target_path(const QString& base, const QString& name);
 
 /// Something an install could not put back or clean up. Reported to the user, never dropped.
 struct install_problem {
@@ -81,18 +76,9 @@ public:
     /// journal stays, so that the next start tries again.
     const std::vector<install_problem>& problems() const { return problems_; }
 
-    /// The name of the journal inside the installation directory.
-    static const QString journal_name;
-
 private:
     friend recovery recover_install(const QString&, std::vector<install_problem>*);
-    enum class phase { staging, moving, undoing, done, closed };
-    struct staged_file {
-        QString target;
-        QString temporary;
-        QString backup; // where the replaced file is kept from the commit until finish()
-        bool had_old = false;
-    };
+    using phase = install_phase;
 
     bool write_journal();
     /// Moves every file in place; `resuming` after an interruption, when a file that is no
@@ -114,12 +100,5 @@ private:
 /// before anything else touches the installation, under the single-instance lock. Whatever
 /// could not be done is added to `problems`; the journal then stays for the next start.
 recovery recover_install(const QString& base, std::vector<install_problem>* problems);
-
-namespace detail {
-/// Called at every step of an install that changes the disk, with the step's name. For tests
-/// that stop the program at a chosen step; null (and then never called) in the program.
-using step_hook = void (*)(const char* step);
-void set_step_hook(step_hook hook);
-} // namespace detail
 
 } // namespace qorv

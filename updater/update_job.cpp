@@ -2,6 +2,7 @@
 #include "update_job_p.h"
 
 #include "staged_install.h"
+#include "target_path.h"
 #include "texts.h"
 #include "update_server.h"
 

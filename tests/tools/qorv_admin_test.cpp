@@ -1,7 +1,9 @@
 // qorv_admin end to end (the program run as a process) against a SQLite file and the
-// PostgreSQL server of the test fixture, and its publishing checks directly.
+// PostgreSQL server of the test fixture, its command line in-process, and its publishing checks
+// directly.
 
 #include "admin.h"
+#include "command.h"
 #include "lmget_cipher.h"
 #include "pg_server.h"
 #include "settings_key.h"
@@ -17,6 +19,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 #include <QUrl>
 
 #include <random>
@@ -44,6 +47,20 @@ outcome run(const QStringList& args, const QString& dir = {})
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+// The same in-process, in `dir` as working directory.
+outcome call(const QStringList& args, const QString& dir = {})
+{
+    const QString previous = QDir::currentPath();
+    if (!dir.isEmpty() && !QDir::setCurrent(dir))
+        return {};
+    outcome r;
+    QTextStream out(&r.out);
+    QTextStream err(&r.err);
+    r.code = qorv::admin::run_command_line(args, out, err);
+    QDir::setCurrent(previous);
+    return r;
 }
 
 QByteArray pattern(qsizetype size, unsigned seed)
@@ -335,12 +352,34 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(QString, out);
-        const outcome r = run(args, dir_.path());
+        const outcome r = call(args, dir_.path());
         QCOMPARE(r.code, code);
         const QString& text = code == 0 ? r.out : r.err;
         QVERIFY2(text.contains(out), qPrintable(r.out + r.err));
         if (code != 0)
             QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("qorv.ini"))));
+    }
+
+    // The program is the in-process call on its standard streams (UTF-8 included).
+    void program_says_what_the_call_says_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("program help") << QStringList{"--help"};
+        QTest::newRow("command help") << QStringList{"publish", "--help"};
+        QTest::newRow("no command") << QStringList{};
+        QTest::newRow("unknown option") << QStringList{"list", "--bogus"};
+        QTest::newRow("text outside the ANSI code page") << QStringList{"encrypt", "pw€😀"};
+        QTest::newRow("sql server schema") << QStringList{"init", "--server", "db.example"};
+    }
+    void program_says_what_the_call_says()
+    {
+        QFETCH(QStringList, args);
+        const outcome program = run(args, dir_.path());
+        const outcome in_process = call(args, dir_.path());
+        QCOMPARE(program.code, in_process.code);
+        QCOMPARE(program.out, in_process.out);
+        QCOMPARE(program.err, in_process.err);
+        QVERIFY(!(program.out + program.err).isEmpty());
     }
 
     void encrypt_prints_what_decrypts_to_the_ansi_text_data()

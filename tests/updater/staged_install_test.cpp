@@ -1,6 +1,9 @@
-// Target paths of server file names, and the all-or-nothing installation of a version's files.
+// Target paths of server file names, the install journal, and the all-or-nothing installation
+// of a version's files.
 
+#include "install_journal.h"
 #include "staged_install.h"
+#include "target_path.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,6 +121,93 @@ private slots:
                                      QLatin1Char('/') + info.fileName();
             QCOMPARE(QDir(QFileInfo(base.path()).canonicalFilePath()).relativeFilePath(resolved),
                      expected);
+        }
+    }
+
+    void journal_reads_back_what_was_written_data()
+    {
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<QStringList>("names"); // targets relative to the base
+        QTest::newRow("staging, no file yet") << int(install_phase::staging) << QStringList{};
+        QTest::newRow("moving") << int(install_phase::moving)
+                                << QStringList{"qorv.exe", "lib/a.dll"};
+        QTest::newRow("undoing, names to encode")
+            << int(install_phase::undoing) << QStringList{"考务/成绩 1.xlsx", "100%.txt"};
+        QTest::newRow("done") << int(install_phase::done) << QStringList{"qorv.ini"};
+    }
+    void journal_reads_back_what_was_written()
+    {
+        QFETCH(int, phase);
+        QFETCH(QStringList, names);
+        QTemporaryDir base;
+        install_journal written{install_phase(phase), {}};
+        quint32 number = 0;
+        for (const QString& name : names) {
+            const QString target = base.filePath(name);
+            const QString dir = QFileInfo(target).absolutePath();
+            written.files.push_back(
+                {target, QDir(dir).filePath(scratch_file_name(scratch_kind::new_file, ++number)),
+                 QDir(dir).filePath(scratch_file_name(scratch_kind::old_file, ++number)),
+                 number % 4 == 0});
+        }
+        QVERIFY(write_journal(base.path(), written));
+        QCOMPARE(entries(base.path()), QStringList{journal_name}); // nothing else left
+        install_journal read;
+        QCOMPARE(read_journal(base.path(), &read), journal_status::read);
+        QCOMPARE(read.phase, written.phase);
+        QCOMPARE(read.files.size(), written.files.size());
+        for (std::size_t i = 0; i < read.files.size(); ++i) {
+            QCOMPARE(read.files[i].target, written.files[i].target);
+            QCOMPARE(read.files[i].temporary, written.files[i].temporary);
+            QCOMPARE(read.files[i].backup, written.files[i].backup);
+            QCOMPARE(read.files[i].had_old, written.files[i].had_old);
+        }
+    }
+
+    void journal_is_trusted_only_as_written_data()
+    {
+        QTest::addColumn<QByteArray>("text"); // empty: no journal at all
+        QTest::addColumn<journal_status>("expected");
+        const QByteArray head = "qorv-journal 1\nmoving\n";
+        QTest::newRow("well formed") << head + "file 1 .qorv-n-0000000a .qorv-o-0000000b a/b\n"
+                                     << journal_status::read;
+        QTest::newRow("absent") << QByteArray() << journal_status::absent;
+        QTest::newRow("other version")
+            << QByteArray("qorv-journal 2\nmoving\n") << journal_status::unreadable;
+        QTest::newRow("closed is never written")
+            << QByteArray("qorv-journal 1\nclosed\n") << journal_status::unreadable;
+        QTest::newRow("cut short")
+            << QByteArray("qorv-journal 1\nmoving") << journal_status::unreadable;
+        QTest::newRow("target outside") << head + "file 0 .qorv-n-0000000a .qorv-o-0000000b ../x\n"
+                                        << journal_status::unreadable;
+        QTest::newRow("absolute target")
+            << head + "file 0 .qorv-n-0000000a .qorv-o-0000000b /etc/passwd\n"
+            << journal_status::unreadable;
+        QTest::newRow("scratch names swapped")
+            << head + "file 0 .qorv-o-0000000a .qorv-n-0000000b x\n"
+            << journal_status::unreadable;
+        QTest::newRow("scratch name of another form")
+            << head + "file 0 .qorv-n-0000000a ../../x x\n"
+            << journal_status::unreadable;
+        QTest::newRow("replaced flag not 0 or 1")
+            << head + "file 2 .qorv-n-0000000a .qorv-o-0000000b x\n"
+            << journal_status::unreadable;
+        QTest::newRow("field missing") << head + "file 0 .qorv-n-0000000a x\n"
+                                       << journal_status::unreadable;
+    }
+    void journal_is_trusted_only_as_written()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(journal_status, expected);
+        QTemporaryDir base;
+        if (!text.isEmpty())
+            write(base.filePath(journal_name), text);
+        install_journal read;
+        QCOMPARE(read_journal(base.path(), &read), expected);
+        if (expected == journal_status::read) {
+            QCOMPARE(read.files.size(), std::size_t(1));
+            QCOMPARE(read.files[0].target, base.filePath(QStringLiteral("a/b")));
+            QCOMPARE(read.files[0].backup, base.filePath(QStringLiteral("a/.qorv-o-0000000b")));
         }
     }
 

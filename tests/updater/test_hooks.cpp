@@ -1,6 +1,6 @@
 #include "test_hooks.h"
 
-#include "staged_install.h"
+#include "install_step.h"
 #include "update_window.h"
 
 #include <rt/ui/messagebox.h>

@@ -1,0 +1,73 @@
+// qorv_admin list: the published versions with their number of files and total size.
+
+#include "admin.h"
+#include "command.h"
+#include "database.h"
+
+#include <rt/db/transaction.h>
+
+namespace qorv::admin {
+
+namespace {
+
+int run_list(invocation& call)
+{
+    const auto s = database_of(call);
+    if (!s)
+        return usage_error;
+    rt::transaction t;
+    if (int rc = connect(call, t, *s); rc != success)
+        return rc;
+    QString size;
+    switch (t.kind()) {
+    case rt::dbms_kind::sqlite:
+        size = QStringLiteral("length(filedata)");
+        break;
+    case rt::dbms_kind::postgresql:
+        // The size of a large object: the end offset of a descriptor opened for reading.
+        size = QStringLiteral("lo_lseek64(lo_open(filedata, 262144), 0, 2)");
+        break;
+    case rt::dbms_kind::odbc:
+    case rt::dbms_kind::sqlserver:
+        size = t.dialect() == rt::sql_dialect::tsql
+                   ? QStringLiteral("cast(datalength(filedata) as bigint)")
+                   : QStringLiteral("octet_length(filedata)");
+        break;
+    }
+    rt::cursor c = t.open_cursor(
+        QStringLiteral("select ver, count(filename), coalesce(sum(%1), 0) from t_file group by "
+                       "ver order by ver")
+            .arg(size));
+    if (t.sqlcode != 0)
+        return database_error(call, t, QStringLiteral("cannot list the versions"));
+    QString out = QStringLiteral("%1 %2 %3\n")
+                      .arg(QStringLiteral("version"), -12)
+                      .arg(QStringLiteral("files"), 8)
+                      .arg(QStringLiteral("bytes"), 16);
+    while (const auto row = c.fetch()) {
+        const QString version = normalized_version(row->at(0)).value_or(row->at(0));
+        out +=
+            QStringLiteral("%1 %2 %3\n").arg(version, -12).arg(row->at(1), 8).arg(row->at(2), 16);
+    }
+    if (t.sqlcode < 0)
+        return database_error(call, t, QStringLiteral("cannot list the versions"));
+    t.rollback();
+    call.print(out);
+    return success;
+}
+
+} // namespace
+
+std::vector<command> list_commands()
+{
+    return {
+        {.name = QStringLiteral("list"),
+         .summary = QStringLiteral("list the published versions"),
+         .description = QStringLiteral("Lists the published versions, oldest first, with their "
+                                       "number of files and total size in bytes."),
+         .database = command::database_options::used,
+         .run = run_list},
+    };
+}
+
+} // namespace qorv::admin

@@ -1,0 +1,30 @@
+#pragma once
+
+// Durable writes on the platform's file system: what must be on disk before the next step of an
+// install. One implementation per platform (file_sync_unix.cpp).
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <filesystem>
+
+namespace qorv {
+
+/// `path` in the form the platform's std::filesystem takes.
+std::filesystem::path native_path(const QString& path);
+
+/// Flushes the data of the open `file` to disk (its contents, not every attribute). False when
+/// that failed.
+bool sync_data(QFile& file);
+
+/// Makes the directory entries below `dir` durable (a rename is only durable with its
+/// directory). Failure is not reported: the system writes the entries back a moment later
+/// anyway.
+void sync_directory(const QString& dir);
+
+/// Creates or empties `path` (readable by everyone, writable by the owner), writes `bytes` and
+/// flushes them to disk. False when any of it failed; the file may then hold part of `bytes`.
+bool write_synced(const QString& path, const QByteArray& bytes);
+
+} // namespace qorv
