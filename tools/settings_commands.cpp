@@ -25,20 +25,11 @@ namespace {
 // lacks (which would be stored as '?' and reach the server changed).
 std::optional<QByteArray> strict_ansi(const QString& text, QString* why)
 {
-    QByteArray bytes = rt::to_ansi(text);
-    if (rt::from_ansi(bytes) == text)
+    if (auto bytes = rt::to_ansi_lossless(text))
         return bytes;
-    QString missing;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QString c = text.mid(i, n);
-        if (rt::from_ansi(rt::to_ansi(c)) != c && !missing.contains(c))
-            missing += c;
-        i += n - 1;
-    }
     *why = QStringLiteral("holds characters that the ANSI code page %1 cannot represent (%2); "
                           "nothing was written")
-               .arg(QString::fromLatin1(rt::ansi_codepage()), missing);
+               .arg(QString::fromLatin1(rt::ansi_codepage()), rt::ansi_missing_characters(text));
     return std::nullopt;
 }
 
