@@ -10,6 +10,7 @@
 
 #include <rt/ui/handles.h>
 #include <rt/ui/menus.h>
+#include <rt/ui/mouse_messages.h>
 #include <rt/ui/units.h>
 #include <rt/ui/window_messages.h>
 #include <rt/value/codepage.h>
@@ -36,23 +37,6 @@ constexpr std::int32_t vertical_border = 2;
 constexpr std::int32_t separator_width = 2;
 constexpr int icon_side = 16;
 const char* const menu_property = "lumora_menu";
-
-// Key-state flags of mouse events.
-std::uint32_t key_flags(const QMouseEvent* event)
-{
-    std::uint32_t flags = 0;
-    if (event->buttons() & Qt::LeftButton)
-        flags |= 0x1;
-    if (event->buttons() & Qt::RightButton)
-        flags |= 0x2;
-    if (event->modifiers() & Qt::ShiftModifier)
-        flags |= 0x4;
-    if (event->modifiers() & Qt::ControlModifier)
-        flags |= 0x8;
-    if (event->buttons() & Qt::MiddleButton)
-        flags |= 0x10;
-    return flags;
-}
 
 QString from_message_text(rt::lparam l)
 {
@@ -714,15 +698,16 @@ void u_statusbar::moveEvent(QMoveEvent* event)
 void u_statusbar::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
-    doubleclicked(key_flags(event), rt::pixels_to_units_x(pos.x()), rt::pixels_to_units_y(pos.y()));
+    doubleclicked(rt::key_flags(event->buttons(), event->modifiers()),
+                  rt::pixels_to_units_x(pos.x()), rt::pixels_to_units_y(pos.y()));
 }
 
 void u_statusbar::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton) {
         const QPoint pos = event->position().toPoint();
-        emit rbuttonup(key_flags(event), rt::pixels_to_units_x(pos.x()),
-                       rt::pixels_to_units_y(pos.y()));
+        emit rbuttonup(rt::key_flags(event->buttons(), event->modifiers()),
+                       rt::pixels_to_units_x(pos.x()), rt::pixels_to_units_y(pos.y()));
     }
     QWidget::mouseReleaseEvent(event);
 }

@@ -2,14 +2,15 @@
 
 #include "uo_tooltip_p.h"
 
+#include <rt/ui/control_messages.h>
 #include <rt/ui/handles.h>
+#include <rt/ui/mouse_messages.h>
 #include <rt/value/codepage.h>
 
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QLinearGradient>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -17,86 +18,6 @@
 namespace lumora {
 
 namespace detail {
-
-namespace {
-
-thread_local std::optional<mouse_message> current_message;
-
-// Key-state flags of a mouse message.
-constexpr std::uint32_t mk_lbutton = 0x1;
-constexpr std::uint32_t mk_rbutton = 0x2;
-constexpr std::uint32_t mk_shift = 0x4;
-constexpr std::uint32_t mk_control = 0x8;
-constexpr std::uint32_t mk_mbutton = 0x10;
-
-// Delay selectors of ttm_setdelaytime.
-constexpr rt::wparam ttdt_automatic = 0;
-constexpr rt::wparam ttdt_reshow = 1;
-constexpr rt::wparam ttdt_autopop = 2;
-constexpr rt::wparam ttdt_initial = 3;
-
-// Mouse button messages, which take a tip away as a click does.
-constexpr std::uint32_t wm_lbuttondown = 0x201;
-constexpr std::uint32_t wm_mbuttondblclk = 0x209;
-
-std::uint32_t key_flags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
-{
-    std::uint32_t f = 0;
-    if (buttons & Qt::LeftButton)
-        f |= mk_lbutton;
-    if (buttons & Qt::RightButton)
-        f |= mk_rbutton;
-    if (buttons & Qt::MiddleButton)
-        f |= mk_mbutton;
-    if (modifiers & Qt::ShiftModifier)
-        f |= mk_shift;
-    if (modifiers & Qt::ControlModifier)
-        f |= mk_control;
-    return f;
-}
-
-} // namespace
-
-std::int32_t pack_point(QPoint p)
-{
-    const auto x = static_cast<std::uint16_t>(static_cast<std::int16_t>(p.x()));
-    const auto y = static_cast<std::uint16_t>(static_cast<std::int16_t>(p.y()));
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(x) |
-                                     (static_cast<std::uint32_t>(y) << 16));
-}
-
-QPoint unpack_point(std::int32_t lparam)
-{
-    const auto u = static_cast<std::uint32_t>(lparam);
-    return {static_cast<std::int16_t>(u & 0xffff), static_cast<std::int16_t>(u >> 16)};
-}
-
-mouse_message mouse_message_of(const QMouseEvent& event)
-{
-    return {key_flags(event.buttons(), event.modifiers()), pack_point(event.position().toPoint())};
-}
-
-mouse_message mouse_message_at(QPoint client_pos)
-{
-    return {key_flags(QGuiApplication::mouseButtons(), QGuiApplication::keyboardModifiers()),
-            pack_point(client_pos)};
-}
-
-std::optional<mouse_message> current_mouse_message()
-{
-    return current_message;
-}
-
-current_mouse_message_scope::current_mouse_message_scope(mouse_message m)
-    : previous_(current_message)
-{
-    current_message = m;
-}
-
-current_mouse_message_scope::~current_mouse_message_scope()
-{
-    current_message = previous_;
-}
 
 std::int32_t handle_of(QWidget* w)
 {
@@ -153,15 +74,15 @@ tooltip_window::~tooltip_window()
 rt::lresult tooltip_window::window_proc(std::uint32_t msg, rt::wparam wparam, rt::lparam lparam)
 {
     switch (msg) {
-    case uo_tooltip::ttm_addtool:
+    case rt::ttm_addtool:
         return add_tool(rt::lparam_to<const uo_tooltip::toolinfo>(lparam));
-    case uo_tooltip::ttm_relayevent:
+    case rt::ttm_relayevent:
         relay(rt::lparam_to<const uo_tooltip::msg>(lparam));
         return 0;
-    case uo_tooltip::ttm_setdelaytime:
+    case rt::ttm_setdelaytime:
         set_delay(wparam, lparam);
         return 0;
-    case uo_tooltip::ttm_gettoolcount:
+    case rt::ttm_gettoolcount:
         return tool_count();
     default:
         return 0;
@@ -218,13 +139,13 @@ void tooltip_window::relay(const uo_tooltip::msg* m)
 {
     if (!m)
         return;
-    if (m->message >= wm_lbuttondown && m->message <= wm_mbuttondblclk) {
+    if (m->message >= rt::wm_lbuttondown && m->message <= rt::wm_mbuttondblclk) {
         pop(true);
         return;
     }
-    if (m->message != uo_tooltip::wm_mousemove)
+    if (m->message != rt::wm_mousemove)
         return;
-    const QPoint p = unpack_point(m->lparam);
+    const QPoint p = rt::unpack_point(m->lparam);
     const tool* t = hit(m->hwnd, p);
     if (!t) {
         pop(false);
@@ -250,20 +171,20 @@ void tooltip_window::set_delay(rt::wparam which, rt::lparam lparam)
     // The delay is the low word; -1 restores the default.
     const auto ms = static_cast<std::int16_t>(rt::low_word(static_cast<std::uintptr_t>(lparam)));
     switch (which) {
-    case ttdt_automatic: {
+    case rt::ttdt_automatic: {
         const int initial = ms < 0 ? default_initial_ms : ms;
         initial_ms_ = initial;
         autopop_timer_.setInterval(initial * 10);
         reshow_ms_ = initial / 5;
         break;
     }
-    case ttdt_reshow:
+    case rt::ttdt_reshow:
         reshow_ms_ = ms < 0 ? default_reshow_ms : ms;
         break;
-    case ttdt_autopop:
+    case rt::ttdt_autopop:
         autopop_timer_.setInterval(ms < 0 ? default_autopop_ms : ms);
         break;
-    case ttdt_initial:
+    case rt::ttdt_initial:
         initial_ms_ = ms < 0 ? default_initial_ms : ms;
         break;
     default:
@@ -357,7 +278,7 @@ void tooltip_window::place(const tool& t)
         if (pos.y() + size.height() > avail.bottom())
             pos.setY(anchor_.y() - size.height() - 2);
     }
-    if (t.flags & uo_tooltip::ttf_centertip && t.widget) {
+    if (t.flags & rt::ttf_centertip && t.widget) {
         const QRect r(t.widget->mapToGlobal(t.rect.topLeft()), t.rect.size());
         pos.setX(r.center().x() - size.width() / 2);
     }
@@ -484,9 +405,9 @@ void uo_tooltip::showtip(QWidget* controlobject)
 {
     if (!controlobject || d->hwndtt < 1)
         return;
-    const auto current = detail::current_mouse_message();
-    const detail::mouse_message m =
-        current ? *current : detail::mouse_message_at(controlobject->mapFromGlobal(QCursor::pos()));
+    const auto current = rt::current_mouse_message();
+    const rt::mouse_message m =
+        current ? *current : rt::mouse_message_at(controlobject->mapFromGlobal(QCursor::pos()));
     msg relayed;
     relayed.hwnd = detail::handle_of(controlobject);
     relayed.message = wm_mousemove;

@@ -1,7 +1,6 @@
 #pragma once
 
-// Internals of the tooltip service: the tooltip window, the text block of a tip, and the
-// "current message" that a control's mouse-move handling hands to the service.
+// Internals of the tooltip service: the tooltip window and the text block of a tip.
 
 #include <lumora/controls/uo_tooltip.h>
 
@@ -15,43 +14,9 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
-class QMouseEvent;
-
 namespace lumora::detail {
-
-/// The parameters of a mouse-move message: key-state flags (MK_…) and the client position packed
-/// as x in the low word, y in the high word (both signed 16-bit).
-struct mouse_message {
-    std::uint32_t wparam = 0;
-    std::int32_t lparam = 0;
-};
-
-/// The message parameters of a Qt mouse event, positions in the widget's client pixels.
-mouse_message mouse_message_of(const QMouseEvent& event);
-/// The message parameters for a position and the keys and buttons held now.
-mouse_message mouse_message_at(QPoint client_pos);
-/// Packs a client position the way a mouse message carries it.
-std::int32_t pack_point(QPoint p);
-/// Unpacks a position packed by pack_point().
-QPoint unpack_point(std::int32_t lparam);
-
-/// The mouse message being handled on this thread, if any (see current_mouse_message_scope).
-std::optional<mouse_message> current_mouse_message();
-
-/// Makes `m` the current mouse message while the scope lives; scopes nest.
-class current_mouse_message_scope {
-public:
-    explicit current_mouse_message_scope(mouse_message m);
-    ~current_mouse_message_scope();
-    current_mouse_message_scope(const current_mouse_message_scope&) = delete;
-    current_mouse_message_scope& operator=(const current_mouse_message_scope&) = delete;
-
-private:
-    std::optional<mouse_message> previous_;
-};
 
 /// The window handle of `w` as a `long` holds it, giving the widget one if it has none; 0 for a
 /// null widget.
