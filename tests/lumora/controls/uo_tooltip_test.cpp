@@ -1,6 +1,7 @@
 #include <lumora/controls/uo_tooltip.h>
 
 #include "uo_tooltip_p.h"
+#include "uo_tooltip_window_p.h"
 
 #include <rt/ui/control_messages.h>
 #include <rt/ui/handles.h>
