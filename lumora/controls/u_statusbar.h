@@ -2,6 +2,7 @@
 
 #include <lumora/lumora_export.h>
 
+#include <rt/ui/control_messages.h>
 #include <rt/value/decimal.h>
 
 #include <QString>
@@ -46,35 +47,35 @@ class LUMORA_EXPORT u_statusbar : public QWidget {
 
 public:
     /// Drawing styles, added to the part index in of_settext().
-    static constexpr std::int16_t sbt_noborders = 0x100;
-    static constexpr std::int16_t sbt_popout = 0x200;
-    static constexpr std::int16_t sbt_rtlreading = 0x400;
-    static constexpr std::int16_t sbt_notabparsing = 0x800;
-    static constexpr std::int16_t sbt_ownerdraw = 0x1000;
+    static constexpr std::int16_t sbt_noborders = rt::sbt_noborders;
+    static constexpr std::int16_t sbt_popout = rt::sbt_popout;
+    static constexpr std::int16_t sbt_rtlreading = rt::sbt_rtlreading;
+    static constexpr std::int16_t sbt_notabparsing = rt::sbt_notabparsing;
+    static constexpr std::int16_t sbt_ownerdraw = rt::sbt_ownerdraw;
 
     /// The status bar's window messages.
-    static constexpr std::uint32_t wm_notify = 0x4e;
-    static constexpr std::uint32_t wm_user = 0x400;
-    static constexpr std::uint32_t sb_settext = 0x401;
-    static constexpr std::uint32_t sb_gettext = 0x402;
-    static constexpr std::uint32_t sb_gettextlength = 0x403;
-    static constexpr std::uint32_t sb_setparts = 0x404;
-    static constexpr std::uint32_t sb_getparts = 0x406;
-    static constexpr std::uint32_t sb_getborders = 0x407;
-    static constexpr std::uint32_t sb_setminheight = 0x408;
-    static constexpr std::uint32_t sb_simple = 0x409;
-    static constexpr std::uint32_t sb_getrect = 0x40a;
-    static constexpr std::uint32_t sb_issimple = 0x40e;
-    static constexpr std::uint32_t sb_seticon = 0x40f;
-    static constexpr std::uint32_t sb_settiptext = 0x410;
-    static constexpr std::uint32_t sb_gettiptext = 0x412;
-    static constexpr std::uint32_t sb_geticon = 0x414;
-    static constexpr std::uint32_t sb_setbkcolor = 0x2001;
+    static constexpr std::uint32_t wm_notify = rt::wm_notify;
+    static constexpr std::uint32_t wm_user = rt::wm_user;
+    static constexpr std::uint32_t sb_settext = rt::sb_settext;
+    static constexpr std::uint32_t sb_gettext = rt::sb_gettext;
+    static constexpr std::uint32_t sb_gettextlength = rt::sb_gettextlength;
+    static constexpr std::uint32_t sb_setparts = rt::sb_setparts;
+    static constexpr std::uint32_t sb_getparts = rt::sb_getparts;
+    static constexpr std::uint32_t sb_getborders = rt::sb_getborders;
+    static constexpr std::uint32_t sb_setminheight = rt::sb_setminheight;
+    static constexpr std::uint32_t sb_simple = rt::sb_simple;
+    static constexpr std::uint32_t sb_getrect = rt::sb_getrect;
+    static constexpr std::uint32_t sb_issimple = rt::sb_issimple;
+    static constexpr std::uint32_t sb_seticon = rt::sb_seticon;
+    static constexpr std::uint32_t sb_settiptext = rt::sb_settiptext;
+    static constexpr std::uint32_t sb_gettiptext = rt::sb_gettiptext;
+    static constexpr std::uint32_t sb_geticon = rt::sb_geticon;
+    static constexpr std::uint32_t sb_setbkcolor = rt::sb_setbkcolor;
     /// The default colour of the control.
-    static constexpr std::uint32_t clr_default = 0xff000000u;
+    static constexpr std::uint32_t clr_default = rt::color_default;
 
     /// The part index that addresses the text of the simple mode.
-    static constexpr std::int16_t sb_simpleid = 255;
+    static constexpr std::int16_t sb_simpleid = rt::sb_simpleid;
     /// The most parts a status bar has.
     static constexpr int max_parts = 256;
     /// The longest part text in bytes of the ANSI code page; longer texts are cut (at a whole

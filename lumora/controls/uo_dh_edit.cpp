@@ -2,7 +2,7 @@
 
 #include "uo_dh_edit.h"
 
-#include "uo_tooltip_control_p.h"
+#include "tooltip_input_p.h"
 
 namespace lumora {
 

@@ -2,6 +2,8 @@
 
 #include <lumora/lumora_export.h>
 
+#include <rt/ui/control_messages.h>
+
 #include <QObject>
 
 #include <cstdint>
@@ -35,18 +37,19 @@ public:
     static constexpr std::int16_t style_balloontip = 1;
 
     // Tooltip window messages and flags.
-    static constexpr std::uint32_t wm_user = 0x400;
-    static constexpr std::uint32_t ttm_setdelaytime = 0x403;
-    static constexpr std::uint32_t ttm_addtool = 0x404;
-    static constexpr std::uint32_t ttm_relayevent = 0x407;
-    static constexpr std::uint32_t ttm_gettoolcount = 0x40d;
-    static constexpr std::uint32_t ws_ex_topmost = 8;
-    static constexpr std::uint32_t tts_noprefix = 2;
-    static constexpr std::uint32_t tts_balloon = 0x40;
-    static constexpr std::uint32_t ttf_centertip = 2;
-    static constexpr std::uint32_t ttf_rtlreading = 4;
-    static constexpr std::uint32_t wm_mousemove = 0x200;
-    static constexpr std::uint32_t cw_usedefault = 0x80000000;
+    static constexpr std::uint32_t wm_user = rt::wm_user;
+    static constexpr std::uint32_t ttm_setdelaytime = rt::ttm_setdelaytime;
+    static constexpr std::uint32_t ttm_addtool = rt::ttm_addtool;
+    static constexpr std::uint32_t ttm_relayevent = rt::ttm_relayevent;
+    static constexpr std::uint32_t ttm_gettoolcount = rt::ttm_gettoolcount;
+    static constexpr std::uint32_t ws_ex_topmost = rt::ws_ex_topmost;
+    static constexpr std::uint32_t tts_noprefix = rt::tts_noprefix;
+    static constexpr std::uint32_t tts_balloon = rt::tts_balloon;
+    static constexpr std::uint32_t ttf_centertip = rt::ttf_centertip;
+    static constexpr std::uint32_t ttf_rtlreading = rt::ttf_rtlreading;
+    static constexpr std::uint32_t wm_mousemove = rt::wm_mousemove;
+    static constexpr std::uint32_t cw_usedefault = rt::cw_usedefault;
+    /// The size of toolinfo as its cbsize field gives it.
     static constexpr std::uint32_t toolinfo_size = 40;
 
     /// The longest tip text in bytes of the ANSI code page (a Chinese character takes two); a

@@ -1,57 +1,18 @@
 #pragma once
 
-// Internals of the tooltip service: the tooltip window, the text block of a tip, and the
-// "current message" that a control's mouse-move handling hands to the service.
+// Internals of the tooltip service: the handle it gives a control and the text block of a tip.
+// The tooltip window is in uo_tooltip_window_p.h.
 
 #include <lumora/controls/uo_tooltip.h>
 
-#include <rt/ui/window_messages.h>
-
 #include <QByteArray>
-#include <QPointer>
-#include <QRect>
 #include <QString>
-#include <QTimer>
-#include <QWidget>
 
 #include <cstdint>
-#include <optional>
-#include <vector>
 
-class QMouseEvent;
+class QWidget;
 
 namespace lumora::detail {
-
-/// The parameters of a mouse-move message: key-state flags (MK_…) and the client position packed
-/// as x in the low word, y in the high word (both signed 16-bit).
-struct mouse_message {
-    std::uint32_t wparam = 0;
-    std::int32_t lparam = 0;
-};
-
-/// The message parameters of a Qt mouse event, positions in the widget's client pixels.
-mouse_message mouse_message_of(const QMouseEvent& event);
-/// The message parameters for a position and the keys and buttons held now.
-mouse_message mouse_message_at(QPoint client_pos);
-/// Packs a client position the way a mouse message carries it.
-std::int32_t pack_point(QPoint p);
-/// Unpacks a position packed by pack_point().
-QPoint unpack_point(std::int32_t lparam);
-
-/// The mouse message being handled on this thread, if any (see current_mouse_message_scope).
-std::optional<mouse_message> current_mouse_message();
-
-/// Makes `m` the current mouse message while the scope lives; scopes nest.
-class current_mouse_message_scope {
-public:
-    explicit current_mouse_message_scope(mouse_message m);
-    ~current_mouse_message_scope();
-    current_mouse_message_scope(const current_mouse_message_scope&) = delete;
-    current_mouse_message_scope& operator=(const current_mouse_message_scope&) = delete;
-
-private:
-    std::optional<mouse_message> previous_;
-};
 
 /// The window handle of `w` as a `long` holds it, giving the widget one if it has none; 0 for a
 /// null widget.
@@ -60,75 +21,5 @@ std::int32_t handle_of(QWidget* w);
 /// The text block of a tip: the first 80 characters of `tip` in the ANSI code page, cut to at
 /// most uo_tooltip::tip_text_bytes bytes at a character boundary, followed by a zero byte.
 QByteArray tip_text_block(const QString& tip);
-
-/// The tooltip window: a top-level widget that keeps tools (control handle, identifier, client
-/// rectangle, text) and decides from relayed mouse messages when to show and hide a tip. Normal
-/// style paints a plain box under the pointer; balloon style paints a rounded bubble whose
-/// pointer touches the mouse position.
-class tooltip_window : public QWidget, public rt::message_target {
-    Q_OBJECT
-
-public:
-    /// Delays in milliseconds, as a tooltip window starts with them.
-    static constexpr int default_initial_ms = 500;
-    static constexpr int default_autopop_ms = 5000;
-    static constexpr int default_reshow_ms = 100;
-
-    explicit tooltip_window(bool balloon);
-    ~tooltip_window() override;
-
-    /// Answers a tooltip message (ttm_…); 0 for a message the window does not know.
-    rt::lresult window_proc(std::uint32_t msg, rt::wparam wparam, rt::lparam lparam) override;
-
-    bool balloon() const { return balloon_; }
-    int tool_count() const { return static_cast<int>(tools_.size()); }
-    /// Identifier of the tool whose tip shows now; 0 when none shows.
-    std::uint32_t shown_tool() const { return shown_ ? shown_uid_ : 0; }
-    /// Text of the tip on show (or last shown).
-    QString tip_text() const { return text_; }
-
-signals:
-    /// The tip of tool `uid` has appeared.
-    void tip_shown(quint32 uid);
-    /// The tip has disappeared (pointer left, button pressed, display time over, tool gone).
-    void tip_hidden();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    struct tool {
-        std::uint32_t flags = 0;
-        std::int32_t hwnd = 0;
-        std::uint32_t uid = 0;
-        QRect rect;
-        QString text;
-        QPointer<QWidget> widget;
-    };
-
-    rt::lresult add_tool(const uo_tooltip::toolinfo* info);
-    void relay(const uo_tooltip::msg* m);
-    void set_delay(rt::wparam which, rt::lparam lparam);
-    const tool* hit(std::int32_t hwnd, QPoint p) const;
-    const tool* find_uid(std::uint32_t uid) const;
-    void show_pending();
-    void pop(bool keep_popped);
-    void place(const tool& t);
-
-    bool balloon_;
-    std::vector<tool> tools_;
-    QTimer initial_timer_;
-    QTimer autopop_timer_;
-    int initial_ms_ = default_initial_ms;
-    int reshow_ms_ = default_reshow_ms;
-    std::uint32_t pending_uid_ = 0; // tool whose delay runs
-    std::uint32_t shown_uid_ = 0;   // tool whose tip shows (or last showed)
-    std::uint32_t popped_uid_ = 0;  // tool whose tip timed out; shows again only after leaving
-    bool shown_ = false;
-    QPoint anchor_; // pointer position in global coordinates, where the tip belongs
-    QString text_;
-    bool stem_up_ = true;
-};
 
 } // namespace lumora::detail

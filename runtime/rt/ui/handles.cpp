@@ -1,5 +1,4 @@
 #include <rt/ui/handles.h>
-#include <rt/ui/window_messages.h>
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -201,12 +200,6 @@ handle load_icon(const QString& file_name, int width, int height)
     if (best.size() != QSize(width, height))
         best = best.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return register_icon(QIcon(QPixmap::fromImage(best)));
-}
-
-lresult send_message(handle hwnd, std::uint32_t message, wparam w, lparam l)
-{
-    message_target* target = target_from_handle(hwnd);
-    return target == nullptr ? 0 : target->window_proc(message, w, l);
 }
 
 } // namespace rt

@@ -1,33 +1,23 @@
 #pragma once
 
+#include <rt/ui/handle.h>
+#include <rt/ui/window_messages.h>
+
 #include <QIcon>
 #include <QString>
-
-#include <cstdint>
 
 class QObject;
 class QWidget;
 
 namespace rt {
 
-class message_target;
-
-/// A numeric handle, the platform's way of naming a window, a menu or an icon across an
-/// interface that speaks numbers (window messages, handles kept in `long` variables).
-///
-/// Handles are never 0 (0 means "none"), fit in 31 bits so that a signed 32-bit variable holds
-/// them, and are not reused while the process runs (after about two thousand million handles
-/// the numbering starts again, skipping handles still in use).
-///
-/// Windows and menus stay registered for the lifetime of their object: destroying the widget
-/// or the menu retires its handle, and a retired handle answers as an unknown one. Icons are
-/// values and stay registered until destroy_icon().
-///
-/// The registry belongs to the user-interface thread; it has no locks.
-using handle = std::uint32_t;
-
-/// What a handle names.
-enum class handle_kind : std::uint8_t { none, window, menu, icon };
+// The handle registry: it maps handles (<rt/ui/handle.h>) to widgets, menus and icons.
+//
+// Windows and menus stay registered for the lifetime of their object: destroying the widget or
+// the menu retires its handle, and a retired handle answers as an unknown one. Icons are values
+// and stay registered until destroy_icon().
+//
+// The registry belongs to the user-interface thread; it has no locks.
 
 /// Registers a widget as a window and returns its handle. `target` answers the messages sent
 /// to the handle (see send_message()); it may be null (messages then return 0) and must stay

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <rt/ui/handles.h>
+#include <rt/ui/handle.h>
 
 #include <cstdint>
 
@@ -63,10 +63,5 @@ struct rect32 {
     std::int32_t bottom = 0;
 };
 static_assert(sizeof(rect32) == 16);
-
-/// A colour as messages exchange it: red in the low byte, then green, then blue.
-/// color_default (0xff000000) asks for the control's default colour.
-using colorref = std::uint32_t;
-constexpr colorref color_default = 0xff000000u;
 
 } // namespace rt

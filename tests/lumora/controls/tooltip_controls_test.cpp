@@ -3,7 +3,7 @@
 #include <lumora/controls/uo_editmask.h>
 #include <lumora/controls/uo_tooltip.h>
 
-#include "uo_tooltip_p.h"
+#include "uo_tooltip_window_p.h"
 
 #include <rt/ui/handles.h>
 

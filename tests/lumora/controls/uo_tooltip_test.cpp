@@ -1,8 +1,11 @@
 #include <lumora/controls/uo_tooltip.h>
 
 #include "uo_tooltip_p.h"
+#include "uo_tooltip_window_p.h"
 
+#include <rt/ui/control_messages.h>
 #include <rt/ui/handles.h>
+#include <rt/ui/mouse_messages.h>
 
 #include <rt/value/codepage.h>
 
@@ -26,7 +29,7 @@ tooltip_window* window_of(const uo_tooltip& tips)
 
 void relay_move(uo_tooltip& tips, QWidget* control, QPoint p)
 {
-    const lumora::detail::current_mouse_message_scope scope({0, lumora::detail::pack_point(p)});
+    const rt::current_mouse_message_scope scope({0, rt::pack_point(p)});
     tips.showtip(control);
 }
 
@@ -159,7 +162,8 @@ private slots:
             QVERIFY(!shown.wait(100));
             break;
         case hide_by::button_press: {
-            const lumora::uo_tooltip::msg m{lumora::detail::handle_of(&control), 0x201, 1, 0};
+            const lumora::uo_tooltip::msg m{lumora::detail::handle_of(&control), rt::wm_lbuttondown,
+                                            1, 0};
             w->window_proc(uo_tooltip::ttm_relayevent, 0, reinterpret_cast<std::intptr_t>(&m));
             break;
         }

@@ -1,3 +1,4 @@
+#include <rt/ui/control_messages.h>
 #include <rt/ui/handles.h>
 #include <rt/ui/window_messages.h>
 
@@ -21,7 +22,7 @@ struct recording_target : rt::message_target {
         last_message = message;
         last_w = w;
         last_l = l;
-        if (message == 0x40a) { // fills a rectangle given by address
+        if (message == rt::sb_getrect) { // fills a rectangle given by address
             *rt::lparam_to<rt::rect32>(l) = {1, 2, 3, 4};
             return 1;
         }
@@ -47,15 +48,15 @@ private slots:
         QCOMPARE(rt::window_from_handle(h), widget.get());
         QVERIFY(rt::menu_from_handle(h) == nullptr);
 
-        QCOMPARE(rt::send_message(h, 0x401, 40, 2), rt::lresult{42});
-        QCOMPARE(target.last_message, std::uint32_t{0x401});
+        QCOMPARE(rt::send_message(h, rt::sb_settext, 40, 2), rt::lresult{42});
+        QCOMPARE(target.last_message, rt::sb_settext);
         rt::rect32 r;
-        QCOMPARE(rt::send_message(h, 0x40a, 0, rt::lparam_from(&r)), rt::lresult{1});
+        QCOMPARE(rt::send_message(h, rt::sb_getrect, 0, rt::lparam_from(&r)), rt::lresult{1});
         QCOMPARE(r.right, 3);
 
         widget.reset();
         target.last_message = 0;
-        QCOMPARE(rt::send_message(h, 0x401, 40, 2), rt::lresult{0});
+        QCOMPARE(rt::send_message(h, rt::sb_settext, 40, 2), rt::lresult{0});
         QCOMPARE(target.last_message, std::uint32_t{0});
         QCOMPARE(rt::kind_of(h), rt::handle_kind::none);
         QVERIFY(rt::window_from_handle(h) == nullptr);

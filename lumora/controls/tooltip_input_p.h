@@ -5,16 +5,18 @@
 
 #include <lumora/controls/uo_tooltip.h>
 
+#include <rt/ui/mouse_messages.h>
+#include <rt/ui/units.h>
+
 #include <QColor>
 #include <QFont>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QWidget>
 
 #include <cstdint>
-
-class QMouseEvent;
-class QWidget;
 
 namespace lumora::detail {
 
@@ -54,17 +56,11 @@ void apply_painter_defaults(QWidget* control, int width_units, int height_units)
 
 } // namespace lumora::detail
 
-#include "uo_tooltip_p.h"
-
-#include <rt/ui/units.h>
-
-#include <QMouseEvent>
-
 template <typename Handler>
 void lumora::detail::dispatch_mouse_move(QWidget* control, QMouseEvent* event, Handler handler)
 {
-    const mouse_message m = mouse_message_of(*event);
-    const current_mouse_message_scope scope(m);
+    const rt::mouse_message m = rt::mouse_message_of(*event);
+    const rt::current_mouse_message_scope scope(m);
     const QPoint p = event->position().toPoint();
     const qreal dpi = control->logicalDpiX();
     handler(m.wparam, rt::pixels_to_units_x(p.x(), dpi), rt::pixels_to_units_y(p.y(), dpi));

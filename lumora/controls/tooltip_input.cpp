@@ -1,6 +1,6 @@
 // The behaviour the three tooltip-aware input controls share.
 
-#include "uo_tooltip_control_p.h"
+#include "tooltip_input_p.h"
 
 #include <QPalette>
 #include <QWidget>
