@@ -1,7 +1,7 @@
 #pragma once
 
-// The grid's one parser: definition texts, the expressions of computed fields and evaluate(), and
-// the evaluate form of describe paths.
+// The grid's internals: its parsers (definition texts, the expressions of computed fields and
+// evaluate(), the evaluate form of describe paths, sort criteria) and compiled expressions.
 
 #include <rt/grid/datawindow.h>
 
@@ -13,6 +13,16 @@
 #include <vector>
 
 namespace rt::detail {
+
+/// Nesting of definition texts and expressions deeper than this is refused rather than recursed
+/// into.
+inline constexpr int max_depth = 64;
+
+/// The blanks that separate the words of definition texts and expressions.
+inline bool is_blank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 struct syntax_node;
 /// Attributes in written order: key (lower case) and value.
