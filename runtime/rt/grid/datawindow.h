@@ -1,5 +1,8 @@
 #pragma once
 
+// liblumora.so takes grids in its interface and carries these classes, so they are marked for
+// export from there; their private helpers stay hidden.
+#include <lumora/lumora_export.h>
 #include <rt/value/decimal.h>
 
 #include <QHash>
@@ -12,17 +15,6 @@
 #include <utility>
 #include <variant>
 #include <vector>
-
-// liblumora.so takes grids in its interface and carries these classes, so they keep default
-// visibility even where the rest of the runtime is compiled hidden (as rt::decimal does).
-// Its private helpers stay hidden.
-#if defined(__GNUC__)
-#define RT_DATAWINDOW_EXPORT __attribute__((visibility("default")))
-#define RT_DATAWINDOW_HIDDEN __attribute__((visibility("hidden")))
-#else
-#define RT_DATAWINDOW_EXPORT
-#define RT_DATAWINDOW_HIDDEN
-#endif
 
 namespace rt {
 
@@ -91,7 +83,7 @@ struct dw_expression;
 ///
 /// Rows and columns are numbered from 1. Texts longer than a char column's declared length are
 /// kept whole.
-class RT_DATAWINDOW_EXPORT datawindow {
+class LUMORA_EXPORT datawindow {
 public:
     datawindow();
     virtual ~datawindow();
@@ -163,13 +155,12 @@ public:
 
 private:
     friend struct detail::dw_expression;
-    RT_DATAWINDOW_HIDDEN const dw_object* find_object(QStringView name) const;
-    RT_DATAWINDOW_HIDDEN std::optional<dw_value> value_of(QStringView name, long row,
-                                                          int depth) const;
-    RT_DATAWINDOW_HIDDEN std::shared_ptr<const detail::dw_expression>
+    LUMORA_NO_EXPORT const dw_object* find_object(QStringView name) const;
+    LUMORA_NO_EXPORT std::optional<dw_value> value_of(QStringView name, long row, int depth) const;
+    LUMORA_NO_EXPORT std::shared_ptr<const detail::dw_expression>
     compiled(QStringView expression) const;
-    RT_DATAWINDOW_HIDDEN QString column_property(int column, QStringView prop) const;
-    RT_DATAWINDOW_HIDDEN QString object_property(const dw_object& object, QStringView prop) const;
+    LUMORA_NO_EXPORT QString column_property(int column, QStringView prop) const;
+    LUMORA_NO_EXPORT QString object_property(const dw_object& object, QStringView prop) const;
 
     std::vector<dw_column> columns_;
     std::vector<dw_object> objects_;
@@ -182,9 +173,9 @@ private:
 };
 
 /// The runtime's data store: a grid without a window, created and filled in code.
-class RT_DATAWINDOW_EXPORT datastore : public datawindow {};
+class LUMORA_EXPORT datastore : public datawindow {};
 
 /// The text of a value: texts as they are, numbers in plain notation, "" for null.
-RT_DATAWINDOW_EXPORT QString dw_value_text(const dw_value& value);
+LUMORA_EXPORT QString dw_value_text(const dw_value& value);
 
 } // namespace rt
