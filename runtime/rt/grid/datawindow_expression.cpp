@@ -1,4 +1,4 @@
-// Expressions of the grid: computed fields and evaluate(), compiled once and evaluated per row.
+// Expressions of the grid (computed fields, evaluate()): compiled once, evaluated per row.
 
 #include <rt/grid/datawindow_p.h>
 
@@ -191,32 +191,39 @@ std::optional<dw_expression> parse_expression(QStringView text, QString& error)
     return e;
 }
 
-std::optional<dw_value> dw_expression::eval(const datawindow& dw, long row, int depth) const
+} // namespace rt::detail
+
+namespace rt {
+
+using detail::dw_expression;
+
+std::optional<dw_value> datawindow::Private::eval(const dw_expression& e, long row, int depth) const
 {
-    if (root < 0)
+    if (e.root < 0)
         return std::nullopt;
-    return eval_node(dw, root, row, depth);
+    return eval_node(e, e.root, row, depth);
 }
 
-std::optional<dw_value> dw_expression::eval_node(const datawindow& dw, int index, long row,
-                                                 int depth) const
+std::optional<dw_value> datawindow::Private::eval_node(const dw_expression& e, int index, long row,
+                                                       int depth) const
 {
-    const node& n = nodes[static_cast<std::size_t>(index)];
+    using op = dw_expression::op;
+    const dw_expression::node& n = e.nodes[static_cast<std::size_t>(index)];
     switch (n.kind) {
     case op::number:
         return dw_value{n.n};
     case op::text:
         return dw_value{n.s};
     case op::name:
-        return dw.value_of(n.s, row, depth + 1);
+        return value_of(n.s, row, depth + 1);
     case op::lookup: {
-        const int column = dw.column_number(n.s);
+        const int column = q.column_number(n.s);
         if (column == 0)
             return std::nullopt;
-        return dw_value{dw.lookup_display(row, column)};
+        return dw_value{q.lookup_display(row, column)};
     }
     case op::neg: {
-        auto a = eval_node(dw, n.a, row, depth);
+        auto a = eval_node(e, n.a, row, depth);
         if (!a || std::holds_alternative<QString>(*a))
             return std::nullopt;
         if (const auto* d = std::get_if<decimal>(&*a))
@@ -226,8 +233,8 @@ std::optional<dw_value> dw_expression::eval_node(const datawindow& dw, int index
     default:
         break;
     }
-    auto a = eval_node(dw, n.a, row, depth);
-    auto b = eval_node(dw, n.b, row, depth);
+    auto a = eval_node(e, n.a, row, depth);
+    auto b = eval_node(e, n.b, row, depth);
     if (!a || !b)
         return std::nullopt;
     const bool a_text = std::holds_alternative<QString>(*a);
@@ -263,4 +270,4 @@ std::optional<dw_value> dw_expression::eval_node(const datawindow& dw, int index
     }
 }
 
-} // namespace rt::detail
+} // namespace rt
