@@ -226,8 +226,8 @@ std::optional<dw_value> datawindow::Private::eval_node(const dw_expression& e, i
         auto a = eval_node(e, n.a, row, depth);
         if (!a || std::holds_alternative<QString>(*a))
             return std::nullopt;
-        if (const auto* d = std::get_if<decimal>(&*a))
-            return dw_value{-*d};
+        if (const auto* number = std::get_if<decimal>(&*a))
+            return dw_value{-*number};
         return dw_value{};
     }
     default:
