@@ -13,6 +13,7 @@
 #include <rt/db/transaction.h>
 #include <rt/ui/messagebox.h>
 #include <rt/value/decimal.h>
+#include <rt/value/format_version.h>
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -7,6 +7,7 @@
 #include <rt/ui/messagebox.h>
 #include <rt/ui/units.h>
 #include <rt/value/decimal.h>
+#include <rt/value/format_version.h>
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -28,9 +28,11 @@ class LUMORA_EXPORT n_cst_tmgsingle : public QObject {
     Q_OBJECT
 
 public:
-    /// The two notification styles: raise the event at once, or queue it.
-    static constexpr std::int16_t triggerevent = 0;
-    static constexpr std::int16_t postevent = 1;
+    /// The two notification styles: raise the event at once, or queue it. Constants of the
+    /// header: where one is bound to a reference, every binary that does so carries its own
+    /// hidden copy, so liblumora.so exports them in no build.
+    LUMORA_NO_EXPORT static constexpr std::int16_t triggerevent = 0;
+    LUMORA_NO_EXPORT static constexpr std::int16_t postevent = 1;
 
     explicit n_cst_tmgsingle(QObject* parent = nullptr);
     ~n_cst_tmgsingle() override;

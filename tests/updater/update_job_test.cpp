@@ -10,6 +10,7 @@
 #include "update_server_fixture.h"
 
 #include <rt/value/decimal.h>
+#include <rt/value/format_version.h>
 #include <rt/value/profile.h>
 
 #include <QDirIterator>

@@ -1,4 +1,4 @@
-// The grid: its definition, rows, describe, evaluate and sort.
+// The grid: its definition, rows and items, and sort.
 
 #include <rt/grid/datawindow_p.h>
 
@@ -8,25 +8,6 @@
 namespace rt {
 
 namespace {
-
-// Computed fields that refer to each other are followed this deep, then taken as faulty (a cycle).
-constexpr int max_compute_depth = 32;
-
-const QString bang = QStringLiteral("!");
-const QString question = QStringLiteral("?");
-
-QString kind_text(dw_object_kind kind)
-{
-    switch (kind) {
-    case dw_object_kind::column:
-        return QStringLiteral("column");
-    case dw_object_kind::compute:
-        return QStringLiteral("compute");
-    case dw_object_kind::text:
-        return QStringLiteral("text");
-    }
-    return bang;
-}
 
 // Reads a declared column type: char(n), long, ulong, int, uint, number, real, double,
 // decimal(n). Returns false for anything else.
@@ -102,26 +83,46 @@ QString dw_value_text(const dw_value& value)
     return {};
 }
 
-datawindow::datawindow() = default;
+datawindow::datawindow() : d(std::make_unique<Private>(*this)) {}
 datawindow::~datawindow() = default;
+
+long datawindow::rowcount() const
+{
+    return d->row_count();
+}
+
+int datawindow::column_count() const
+{
+    return d->column_count();
+}
+
+const std::vector<dw_column>& datawindow::columns() const
+{
+    return d->columns;
+}
+
+const std::vector<dw_object>& datawindow::objects() const
+{
+    return d->objects;
+}
 
 int datawindow::create(const QString& syntax, QString& error)
 {
-    columns_.clear();
-    objects_.clear();
-    rows_.clear();
-    object_index_.clear();
-    column_index_.clear();
-    compute_functions_.clear();
-    sort_keys_.clear();
-    expressions_.clear();
+    d->columns.clear();
+    d->objects.clear();
+    d->rows.clear();
+    d->object_index.clear();
+    d->column_index.clear();
+    d->compute_functions.clear();
+    d->sort_keys.clear();
+    d->expressions.clear();
 
     auto fail = [&](const QString& what) {
         error = what;
-        columns_.clear();
-        objects_.clear();
-        object_index_.clear();
-        column_index_.clear();
+        d->columns.clear();
+        d->objects.clear();
+        d->object_index.clear();
+        d->column_index.clear();
         return -1;
     };
 
@@ -150,16 +151,16 @@ int datawindow::create(const QString& syntax, QString& error)
             c.coltype = attr_text(*value.list, u"type");
             if (!read_coltype(c.coltype, c.numeric))
                 return fail(QStringLiteral("column %1: unknown type \"%2\"")
-                                .arg(columns_.size() + 1)
+                                .arg(d->columns.size() + 1)
                                 .arg(c.coltype));
             c.dbname = attr_text(*value.list, u"dbname");
             c.name = attr_text(*value.list, u"name");
             if (c.name.isEmpty()) // the name defaults to the database name without its table
                 c.name = c.dbname.section(u'.', -1);
             if (c.name.isEmpty())
-                return fail(QStringLiteral("column %1 has no name").arg(columns_.size() + 1));
+                return fail(QStringLiteral("column %1 has no name").arg(d->columns.size() + 1));
             const QString key_name = c.name.toLower();
-            if (column_index_.contains(key_name))
+            if (d->column_index.contains(key_name))
                 return fail(QStringLiteral("column name %1 used twice").arg(c.name));
             // Code table: "display<tab>value/display<tab>value/".
             const QString values = attr_text(*value.list, u"values");
@@ -170,11 +171,11 @@ int datawindow::create(const QString& syntax, QString& error)
                         QStringLiteral("column %1: code table entry without a value").arg(c.name));
                 c.code_table.emplace_back(pair.left(tab), pair.mid(tab + 1));
             }
-            column_index_.insert(key_name, static_cast<int>(columns_.size()));
-            columns_.push_back(std::move(c));
+            d->column_index.insert(key_name, static_cast<int>(d->columns.size()));
+            d->columns.push_back(std::move(c));
         }
     }
-    if (!have_table || columns_.empty())
+    if (!have_table || d->columns.empty())
         return fail(QStringLiteral("the definition has no table columns"));
 
     for (const auto* entry : presentation) {
@@ -194,7 +195,7 @@ int datawindow::create(const QString& syntax, QString& error)
             if (const auto* id = detail::find_attr(attrs, u"id"); id && !id->list) {
                 bool ok = false;
                 column = id->text.toInt(&ok);
-                if (!ok || column < 1 || column > column_count())
+                if (!ok || column < 1 || column > d->column_count())
                     return fail(
                         QStringLiteral("column object with a wrong id \"%1\"").arg(id->text));
             } else {
@@ -203,7 +204,7 @@ int datawindow::create(const QString& syntax, QString& error)
             if (column == 0)
                 return fail(QStringLiteral("column object %1 has no table column").arg(o.name));
             o.column = column;
-            o.name = columns_[static_cast<std::size_t>(column - 1)].name;
+            o.name = d->columns[static_cast<std::size_t>(column - 1)].name;
         }
         if (o.name.isEmpty())
             return fail(QStringLiteral("an object of type %1 has no name").arg(entry->keyword));
@@ -224,14 +225,14 @@ int datawindow::create(const QString& syntax, QString& error)
             auto compiled_expression = detail::parse_expression(o.expression, expression_error);
             if (!compiled_expression)
                 return fail(QStringLiteral("compute %1: %2").arg(o.name, expression_error));
-            expressions_.insert(o.expression, std::make_shared<const detail::dw_expression>(
-                                                  std::move(*compiled_expression)));
+            d->expressions.insert(o.expression, std::make_shared<const detail::dw_expression>(
+                                                    std::move(*compiled_expression)));
         }
         const QString key_name = o.name.toLower();
-        if (object_index_.contains(key_name))
+        if (d->object_index.contains(key_name))
             return fail(QStringLiteral("object name %1 used twice").arg(o.name));
-        object_index_.insert(key_name, static_cast<int>(objects_.size()));
-        objects_.push_back(std::move(o));
+        d->object_index.insert(key_name, static_cast<int>(d->objects.size()));
+        d->objects.push_back(std::move(o));
     }
     error.clear();
     return 1;
@@ -239,47 +240,48 @@ int datawindow::create(const QString& syntax, QString& error)
 
 int datawindow::set_compute_function(const QString& name, dw_compute_function function)
 {
-    const dw_object* o = find_object(name);
+    const dw_object* o = d->find_object(name);
     if (!o || o->kind != dw_object_kind::compute)
         return -1;
-    compute_functions_.insert(name.toLower(), std::move(function));
+    d->compute_functions.insert(name.toLower(), std::move(function));
     return 1;
 }
 
 long datawindow::insertrow(long before)
 {
-    if (before < 0 || before > rowcount() + 1)
+    if (before < 0 || before > d->row_count() + 1)
         return -1;
-    std::vector<dw_value> row(columns_.size());
-    if (before == 0 || before == rowcount() + 1) {
-        rows_.push_back(std::move(row));
-        return rowcount();
+    std::vector<dw_value> row(d->columns.size());
+    if (before == 0 || before == d->row_count() + 1) {
+        d->rows.push_back(std::move(row));
+        return d->row_count();
     }
-    rows_.insert(rows_.begin() + (before - 1), std::move(row));
+    d->rows.insert(d->rows.begin() + (before - 1), std::move(row));
     return before;
 }
 
 int datawindow::deleterow(long row)
 {
-    if (row < 1 || row > rowcount())
+    if (row < 1 || row > d->row_count())
         return -1;
-    rows_.erase(rows_.begin() + (row - 1));
+    d->rows.erase(d->rows.begin() + (row - 1));
     return 1;
 }
 
 int datawindow::setitem(long row, int column, const dw_value& value)
 {
-    if (row < 1 || row > rowcount() || column < 1 || column > column_count())
+    if (row < 1 || row > d->row_count() || column < 1 || column > d->column_count())
         return -1;
-    const dw_column& c = columns_[static_cast<std::size_t>(column - 1)];
-    dw_value& cell = rows_[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
+    const dw_column& c = d->columns[static_cast<std::size_t>(column - 1)];
+    dw_value& cell =
+        d->rows[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
     if (const auto* s = std::get_if<QString>(&value); s && c.numeric) {
         const auto number = decimal::from_text(*s);
         if (!number)
             return -1;
         cell = *number;
-    } else if (const auto* d = std::get_if<decimal>(&value); d && !c.numeric) {
-        cell = d->to_text();
+    } else if (const auto* number = std::get_if<decimal>(&value); number && !c.numeric) {
+        cell = number->to_text();
     } else {
         cell = value;
     }
@@ -293,160 +295,21 @@ int datawindow::setitem(long row, const QString& column, const dw_value& value)
 
 dw_value datawindow::getitem(long row, int column) const
 {
-    if (row < 1 || row > rowcount() || column < 1 || column > column_count())
+    if (row < 1 || row > d->row_count() || column < 1 || column > d->column_count())
         return {};
-    return rows_[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
+    return d->rows[static_cast<std::size_t>(row - 1)][static_cast<std::size_t>(column - 1)];
 }
 
 int datawindow::column_number(QStringView name) const
 {
-    const auto it = column_index_.constFind(name.toString().toLower());
-    return it == column_index_.cend() ? 0 : *it + 1;
+    const auto it = d->column_index.constFind(name.toString().toLower());
+    return it == d->column_index.cend() ? 0 : *it + 1;
 }
 
-const dw_object* datawindow::find_object(QStringView name) const
+const dw_object* datawindow::Private::find_object(QStringView name) const
 {
-    const auto it = object_index_.constFind(name.toString().toLower());
-    return it == object_index_.cend() ? nullptr : &objects_[static_cast<std::size_t>(*it)];
-}
-
-QString datawindow::lookup_display(long row, int column) const
-{
-    const dw_value value = getitem(row, column);
-    const QString text = dw_value_text(value);
-    if (std::holds_alternative<std::monostate>(value))
-        return text;
-    const dw_column& c = columns_[static_cast<std::size_t>(column - 1)];
-    for (const auto& [display, code] : c.code_table) {
-        if (c.numeric) {
-            const auto number = decimal::from_text(code);
-            if (number && *number == std::get<decimal>(value))
-                return display;
-        } else if (code == text) {
-            return display;
-        }
-    }
-    return text;
-}
-
-std::optional<dw_value> datawindow::value_of(QStringView name, long row, int depth) const
-{
-    if (depth > max_compute_depth || row < 1 || row > rowcount())
-        return std::nullopt;
-    if (const int column = column_number(name))
-        return getitem(row, column);
-    const dw_object* o = find_object(name);
-    if (!o || o->kind != dw_object_kind::compute)
-        return std::nullopt;
-    if (const auto f = compute_functions_.constFind(o->name.toLower());
-        f != compute_functions_.cend())
-        return (*f)(*this, row);
-    const auto e = compiled(o->expression);
-    if (!e)
-        return std::nullopt;
-    return e->eval(*this, row, depth);
-}
-
-std::shared_ptr<const detail::dw_expression> datawindow::compiled(QStringView expression) const
-{
-    const QString key = expression.toString();
-    if (const auto it = expressions_.constFind(key); it != expressions_.cend())
-        return *it;
-    QString error;
-    auto e = detail::parse_expression(expression, error);
-    std::shared_ptr<const detail::dw_expression> result;
-    if (e)
-        result = std::make_shared<const detail::dw_expression>(std::move(*e));
-    // Faulty expressions are remembered too, so that a loop over rows parses each text once.
-    expressions_.insert(key, result);
-    return result;
-}
-
-QString datawindow::evaluate(QStringView expression, long row) const
-{
-    if (row < 1 || row > rowcount())
-        return bang;
-    const auto e = compiled(expression);
-    if (!e)
-        return bang;
-    const auto value = e->eval(*this, row, 0);
-    return value ? dw_value_text(*value) : bang;
-}
-
-QString datawindow::column_property(int column, QStringView prop) const
-{
-    const dw_column& c = columns_[static_cast<std::size_t>(column - 1)];
-    if (prop == u"name")
-        return c.name;
-    if (prop == u"dbname")
-        return c.dbname.isEmpty() ? question : c.dbname;
-    if (prop == u"coltype")
-        return c.coltype.toLower();
-    if (prop == u"id")
-        return QString::number(column);
-    return bang;
-}
-
-QString datawindow::object_property(const dw_object& o, QStringView prop) const
-{
-    if (prop == u"name")
-        return o.name;
-    if (prop == u"type")
-        return kind_text(o.kind);
-    if (prop == u"band")
-        return o.band;
-    if (prop == u"visible")
-        return o.visible ? QStringLiteral("1") : QStringLiteral("0");
-    if (prop == u"x")
-        return QString::number(o.x);
-    if (prop == u"text")
-        return o.kind != dw_object_kind::text ? bang : o.text ? *o.text : question;
-    if (prop == u"expression")
-        return o.kind == dw_object_kind::compute ? o.expression : bang;
-    if (o.kind == dw_object_kind::column)
-        return column_property(o.column, prop);
-    return bang;
-}
-
-QString datawindow::describe(QStringView path) const
-{
-    const QStringView p = path.trimmed();
-    if (auto call = detail::parse_evaluate(p))
-        return evaluate(call->expression, call->row);
-    const qsizetype dot = p.lastIndexOf(u'.');
-    if (dot <= 0)
-        return bang;
-    const QString prop = p.mid(dot + 1).toString().toLower();
-    const QStringView owner = p.left(dot);
-    if (owner.compare(u"datawindow", Qt::CaseInsensitive) == 0) {
-        if (prop != u"objects")
-            return bang;
-        QStringList names;
-        names.reserve(static_cast<qsizetype>(objects_.size()));
-        for (const auto& o : objects_)
-            names.append(o.name);
-        return names.join(u'\t');
-    }
-    if (owner.compare(u"datawindow.column", Qt::CaseInsensitive) == 0)
-        return prop == u"count" ? QString::number(column_count()) : bang;
-    int column = 0;
-    if (owner.startsWith(u'#')) {
-        bool ok = false;
-        column = owner.mid(1).toInt(&ok);
-        if (!ok || column < 1 || column > column_count())
-            return bang;
-    } else if (const dw_object* o = find_object(owner)) {
-        return object_property(*o, prop);
-    } else {
-        column = column_number(owner);
-        if (column == 0)
-            return bang;
-    }
-    for (const auto& o : objects_)
-        if (o.kind == dw_object_kind::column && o.column == column)
-            return object_property(o, prop);
-    // A column without a field on screen answers for its table part only.
-    return column_property(column, prop);
+    const auto it = object_index.constFind(name.toString().toLower());
+    return it == object_index.cend() ? nullptr : &objects[static_cast<std::size_t>(*it)];
 }
 
 int datawindow::setsort(const QString& criteria)
@@ -460,7 +323,7 @@ int datawindow::setsort(const QString& criteria)
         if (name.startsWith(u'#')) {
             bool ok = false;
             column = name.mid(1).toInt(&ok);
-            if (!ok || column < 1 || column > column_count())
+            if (!ok || column < 1 || column > d->column_count())
                 return -1;
         } else {
             column = column_number(name);
@@ -469,23 +332,23 @@ int datawindow::setsort(const QString& criteria)
             return -1;
         resolved.emplace_back(column - 1, descending);
     }
-    sort_keys_ = std::move(resolved);
+    d->sort_keys = std::move(resolved);
     return 1;
 }
 
 int datawindow::sort()
 {
-    if (sort_keys_.empty())
+    if (d->sort_keys.empty())
         return -1;
     // The rows are ordered through their numbers and moved once.
-    std::vector<std::size_t> order(rows_.size());
+    std::vector<std::size_t> order(d->rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), row_order{rows_, sort_keys_});
+    std::sort(order.begin(), order.end(), row_order{d->rows, d->sort_keys});
     std::vector<std::vector<dw_value>> sorted;
-    sorted.reserve(rows_.size());
+    sorted.reserve(d->rows.size());
     for (const std::size_t i : order)
-        sorted.push_back(std::move(rows_[i]));
-    rows_ = std::move(sorted);
+        sorted.push_back(std::move(d->rows[i]));
+    d->rows = std::move(sorted);
     return 1;
 }
 

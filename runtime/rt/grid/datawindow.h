@@ -1,8 +1,10 @@
 #pragma once
 
+// liblumora.so takes grids in its interface and carries these classes, so they are marked for
+// export from there; their state stays inside, behind a private pointer.
+#include <lumora/lumora_export.h>
 #include <rt/value/decimal.h>
 
-#include <QHash>
 #include <QString>
 #include <QStringView>
 
@@ -12,17 +14,6 @@
 #include <utility>
 #include <variant>
 #include <vector>
-
-// liblumora.so takes grids in its interface and carries these classes, so they keep default
-// visibility even where the rest of the runtime is compiled hidden (as rt::decimal does).
-// Its private helpers stay hidden.
-#if defined(__GNUC__)
-#define RT_DATAWINDOW_EXPORT __attribute__((visibility("default")))
-#define RT_DATAWINDOW_HIDDEN __attribute__((visibility("hidden")))
-#else
-#define RT_DATAWINDOW_EXPORT
-#define RT_DATAWINDOW_HIDDEN
-#endif
 
 namespace rt {
 
@@ -65,10 +56,6 @@ struct dw_object {
     QString expression;          ///< expression (compute objects)
 };
 
-namespace detail {
-struct dw_expression;
-}
-
 /// The runtime's data grid: a table of typed columns with rows of values, presentation objects
 /// (column fields, computed fields, heading labels `<column>_t`), property queries by path
 /// (describe), expressions evaluated per row, sort, insert, set item and save-as to a spreadsheet.
@@ -91,7 +78,7 @@ struct dw_expression;
 ///
 /// Rows and columns are numbered from 1. Texts longer than a char column's declared length are
 /// kept whole.
-class RT_DATAWINDOW_EXPORT datawindow {
+class LUMORA_EXPORT datawindow {
 public:
     datawindow();
     virtual ~datawindow();
@@ -107,11 +94,13 @@ public:
     int set_compute_function(const QString& name, dw_compute_function function);
 
     /// Number of rows.
-    long rowcount() const { return static_cast<long>(rows_.size()); }
+    long rowcount() const;
     /// Number of table columns.
-    int column_count() const { return static_cast<int>(columns_.size()); }
-    const std::vector<dw_column>& columns() const { return columns_; }
-    const std::vector<dw_object>& objects() const { return objects_; }
+    int column_count() const;
+    /// The table columns, in column order.
+    const std::vector<dw_column>& columns() const;
+    /// The presentation objects, in the order of the definition.
+    const std::vector<dw_object>& objects() const;
 
     /// Inserts an empty row before row `before`; 0 or the row after the last appends (so inserting
     /// before row 1 of an empty grid gives row 1). Returns the new row's number, or -1 when
@@ -162,29 +151,14 @@ public:
     int saveas(const QString& file, saveas_type type, bool headings) const;
 
 private:
-    friend struct detail::dw_expression;
-    RT_DATAWINDOW_HIDDEN const dw_object* find_object(QStringView name) const;
-    RT_DATAWINDOW_HIDDEN std::optional<dw_value> value_of(QStringView name, long row,
-                                                          int depth) const;
-    RT_DATAWINDOW_HIDDEN std::shared_ptr<const detail::dw_expression>
-    compiled(QStringView expression) const;
-    RT_DATAWINDOW_HIDDEN QString column_property(int column, QStringView prop) const;
-    RT_DATAWINDOW_HIDDEN QString object_property(const dw_object& object, QStringView prop) const;
-
-    std::vector<dw_column> columns_;
-    std::vector<dw_object> objects_;
-    std::vector<std::vector<dw_value>> rows_;
-    QHash<QString, int> object_index_; ///< lower-case name → index in objects_
-    QHash<QString, int> column_index_; ///< lower-case name → 0-based column
-    QHash<QString, dw_compute_function> compute_functions_;
-    std::vector<std::pair<int, bool>> sort_keys_; ///< 0-based column, descending
-    mutable QHash<QString, std::shared_ptr<const detail::dw_expression>> expressions_;
+    struct Private;
+    std::unique_ptr<Private> const d;
 };
 
 /// The runtime's data store: a grid without a window, created and filled in code.
-class RT_DATAWINDOW_EXPORT datastore : public datawindow {};
+class LUMORA_EXPORT datastore : public datawindow {};
 
 /// The text of a value: texts as they are, numbers in plain notation, "" for null.
-RT_DATAWINDOW_EXPORT QString dw_value_text(const dw_value& value);
+LUMORA_EXPORT QString dw_value_text(const dw_value& value);
 
 } // namespace rt

@@ -1,10 +1,11 @@
 #pragma once
 
-// The grid's one parser: definition texts, the expressions of computed fields and evaluate(), and
-// the evaluate form of describe paths.
+// The grid's internals: its parsers (definition texts, the expressions of computed fields and
+// evaluate(), the evaluate form of describe paths, sort criteria) and compiled expressions.
 
 #include <rt/grid/datawindow.h>
 
+#include <QHash>
 #include <QString>
 #include <QStringView>
 
@@ -13,6 +14,16 @@
 #include <vector>
 
 namespace rt::detail {
+
+/// Nesting of definition texts and expressions deeper than this is refused rather than recursed
+/// into.
+inline constexpr int max_depth = 64;
+
+/// The blanks that separate the words of definition texts and expressions.
+inline bool is_blank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 struct syntax_node;
 /// Attributes in written order: key (lower case) and value.
@@ -42,7 +53,7 @@ std::optional<definition> parse_definition(QStringView text, QString& error);
 /// The first value of `key` in `attrs`, or nullptr.
 const syntax_node* find_attr(const syntax_attrs& attrs, QStringView key);
 
-/// A compiled expression (see datawindow::evaluate()).
+/// A compiled expression (see datawindow::evaluate()): nodes with their operands by index.
 struct dw_expression {
     enum class op { number, text, name, lookup, add, sub, mul, div, neg };
     struct node {
@@ -54,12 +65,6 @@ struct dw_expression {
     };
     std::vector<node> nodes;
     int root = -1;
-
-    /// The value in `row`; std::nullopt for a fault (unknown name, text in arithmetic, cycle).
-    std::optional<dw_value> eval(const datawindow& dw, long row, int depth) const;
-
-private:
-    std::optional<dw_value> eval_node(const datawindow& dw, int index, long row, int depth) const;
 };
 
 /// Compiles an expression; std::nullopt with a description in `error`.
@@ -78,3 +83,42 @@ std::optional<evaluate_call> parse_evaluate(QStringView path);
 std::optional<std::vector<std::pair<QString, bool>>> parse_sort(QStringView criteria);
 
 } // namespace rt::detail
+
+namespace rt {
+
+/// A grid's state, and the helpers its public functions share.
+struct LUMORA_NO_EXPORT datawindow::Private {
+    explicit Private(const datawindow& grid) : q(grid) {}
+
+    long row_count() const { return static_cast<long>(rows.size()); }
+    int column_count() const { return static_cast<int>(columns.size()); }
+    /// The object `name` (case-insensitive), or nullptr.
+    const dw_object* find_object(QStringView name) const;
+    /// The value of a column or computed field in `row`; std::nullopt for an unknown name, a row
+    /// out of range or a fault of the computed field.
+    std::optional<dw_value> value_of(QStringView name, long row, int depth) const;
+    /// The expression compiled once and kept, faulty ones too (as nullptr).
+    std::shared_ptr<const detail::dw_expression> compiled(QStringView expression) const;
+    /// The value of a compiled expression in `row`; std::nullopt for a fault (unknown name, text
+    /// in arithmetic, cycle).
+    std::optional<dw_value> eval(const detail::dw_expression& e, long row, int depth) const;
+    /// A property of table column `column` (1-based) or of an object, as describe() answers it.
+    QString column_property(int column, QStringView prop) const;
+    QString object_property(const dw_object& object, QStringView prop) const;
+
+    const datawindow& q;
+    std::vector<dw_column> columns;
+    std::vector<dw_object> objects;
+    std::vector<std::vector<dw_value>> rows;
+    QHash<QString, int> object_index; ///< lower-case name → index in objects
+    QHash<QString, int> column_index; ///< lower-case name → 0-based column
+    QHash<QString, dw_compute_function> compute_functions;
+    std::vector<std::pair<int, bool>> sort_keys; ///< 0-based column, descending
+    mutable QHash<QString, std::shared_ptr<const detail::dw_expression>> expressions;
+
+private:
+    std::optional<dw_value> eval_node(const detail::dw_expression& e, int index, long row,
+                                      int depth) const;
+};
+
+} // namespace rt

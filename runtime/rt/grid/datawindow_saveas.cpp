@@ -1,6 +1,6 @@
 // The grid's save-as in spreadsheet format, written row by row straight from the grid.
 
-#include <rt/grid/datawindow.h>
+#include <rt/grid/datawindow_p.h>
 #include <rt/grid/xlsx.h>
 
 #include <xlsxwriter.h>
@@ -12,7 +12,7 @@ int datawindow::saveas(const QString& file, saveas_type type, bool headings) con
     if ((type != saveas_type::excel && type != saveas_type::xlsx) || file.isEmpty())
         return -1;
     const long first = headings ? 1 : 0;
-    if (rowcount() + first > xlsx::max_rows || column_count() > xlsx::max_columns)
+    if (d->row_count() + first > xlsx::max_rows || d->column_count() > xlsx::max_columns)
         return -1;
     xlsx::writer w(file);
     QString error;
@@ -30,20 +30,21 @@ int datawindow::saveas(const QString& file, saveas_type type, bool headings) con
         return worksheet_write_string(ws, r, c, utf8.constData(), nullptr) == LXW_NO_ERROR;
     };
     if (headings)
-        for (int c = 0; c < column_count(); ++c)
+        for (int c = 0; c < d->column_count(); ++c)
             if (!write_text(0, static_cast<lxw_col_t>(c),
-                            columns_[static_cast<std::size_t>(c)].name))
+                            d->columns[static_cast<std::size_t>(c)].name))
                 return -1;
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
+    for (std::size_t r = 0; r < d->rows.size(); ++r) {
         const auto lr = static_cast<lxw_row_t>(static_cast<long>(r) + first);
-        const auto& row = rows_[r];
+        const auto& row = d->rows[r];
         for (std::size_t c = 0; c < row.size(); ++c) {
             const auto lc = static_cast<lxw_col_t>(c);
             if (const auto* s = std::get_if<QString>(&row[c])) {
                 if (!write_text(lr, lc, *s))
                     return -1;
-            } else if (const auto* d = std::get_if<decimal>(&row[c])) {
-                if (worksheet_write_number(ws, lr, lc, d->to_double(), nullptr) != LXW_NO_ERROR)
+            } else if (const auto* number = std::get_if<decimal>(&row[c])) {
+                if (worksheet_write_number(ws, lr, lc, number->to_double(), nullptr) !=
+                    LXW_NO_ERROR)
                     return -1;
             }
         }

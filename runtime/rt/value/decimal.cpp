@@ -303,12 +303,4 @@ std::strong_ordering operator<=>(const decimal& a, const decimal& b)
     return std::strong_ordering::greater;
 }
 
-QString format_version(const decimal& value)
-{
-    QString text = value.rounded(3).to_text(); // never "-0": to_text drops the sign of zero
-    if (!text.contains(u'.'))
-        text += QStringLiteral(".0");
-    return text;
-}
-
 } // namespace rt

@@ -1,5 +1,10 @@
 #pragma once
 
+// liblumora.so speaks rt::decimal in its interface and carries this class, so the class and its
+// operators are marked for export from there; programs that link the runtime statically export
+// nothing (and shared libraries that do hide its archive with --exclude-libs).
+#include <lumora/lumora_export.h>
+
 #include <QString>
 #include <QStringView>
 
@@ -7,21 +12,12 @@
 #include <cstdint>
 #include <optional>
 
-// liblumora.so speaks rt::decimal in its interface and carries this class, so the class and its
-// operators keep default visibility even where the rest of the runtime is compiled hidden. The
-// shared libraries that link the runtime statically hide its archive (--exclude-libs).
-#if defined(__GNUC__)
-#define RT_DECIMAL_EXPORT __attribute__((visibility("default")))
-#else
-#define RT_DECIMAL_EXPORT
-#endif
-
 namespace rt {
 
 /// Exact decimal number (decimal128: 34 significant digits), the platform's `decimal`.
 /// Never passes through binary floating point. Text is written in plain notation, never with an
 /// exponent.
-class RT_DECIMAL_EXPORT decimal {
+class LUMORA_EXPORT decimal {
 public:
     decimal(); ///< zero
     decimal(std::int64_t value);
@@ -63,17 +59,11 @@ private:
 };
 
 // Friends take their visibility from a declaration at namespace scope.
-RT_DECIMAL_EXPORT decimal operator+(const decimal& a, const decimal& b);
-RT_DECIMAL_EXPORT decimal operator-(const decimal& a, const decimal& b);
-RT_DECIMAL_EXPORT decimal operator*(const decimal& a, const decimal& b);
-RT_DECIMAL_EXPORT decimal operator/(const decimal& a, const decimal& b);
-RT_DECIMAL_EXPORT bool operator==(const decimal& a, const decimal& b);
-RT_DECIMAL_EXPORT std::strong_ordering operator<=>(const decimal& a, const decimal& b);
-
-/// The platform's number display mask "###.##0": point as decimal separator, no thousands
-/// separator, at most three decimals (rounded), trailing zeros dropped but at least one decimal
-/// kept: 1.3 → "1.3", 2 → "2.0", 0 → "0.0", 1.23456 → "1.235". The text converts back to the
-/// number it shows.
-QString format_version(const decimal& value);
+LUMORA_EXPORT decimal operator+(const decimal& a, const decimal& b);
+LUMORA_EXPORT decimal operator-(const decimal& a, const decimal& b);
+LUMORA_EXPORT decimal operator*(const decimal& a, const decimal& b);
+LUMORA_EXPORT decimal operator/(const decimal& a, const decimal& b);
+LUMORA_EXPORT bool operator==(const decimal& a, const decimal& b);
+LUMORA_EXPORT std::strong_ordering operator<=>(const decimal& a, const decimal& b);
 
 } // namespace rt

@@ -3,6 +3,7 @@
 #include <lumora/lumora.h>
 #include <lumora/lumora_c.h>
 
+#include <rt/grid/datawindow.h>
 #include <rt/value/decimal.h>
 
 #include <dlfcn.h>
@@ -41,6 +42,17 @@ int main(int argc, char** argv)
     char* cell = wf_wps_cell(28, 3);
     check(cell && std::strcmp(cell, "AB3") == 0, "wf_wps_cell through the C ABI");
     lumora_free(cell);
+
+    // The data grid the export functions take, carried and exported by the library.
+    rt::datastore grid;
+    QString error;
+    check(grid.create(QStringLiteral("release 1;\ntable(column=(type=long name=age))"), error) == 1,
+          "datawindow created from a definition");
+    check(grid.insertrow(0) == 1 && grid.setitem(1, QStringLiteral("age"), rt::decimal(41)) == 1,
+          "datawindow row set");
+    check(grid.rowcount() == 1 && grid.column_count() == 1 && grid.columns().front().numeric &&
+              grid.evaluate(u"age + 1", 1) == QStringLiteral("42"),
+          "datawindow evaluated");
 
     // The library in use is the installed one.
     Dl_info info{};

@@ -6,6 +6,8 @@
 #include <rt/ui/messagebox.h>
 #include <rt/value/errors.h>
 
+#include "recording_server.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -120,7 +122,7 @@ struct server_log {
             }
             auto inner = rt::default_ole_server(progid, code);
             return std::unique_ptr<rt::ole_server>(
-                std::make_unique<rt::recording_server>(std::move(inner), &lines, fail_at));
+                std::make_unique<qorv::test::recording_server>(std::move(inner), &lines, fail_at));
         });
     }
     ~server_log() { rt::set_ole_factory({}); }

@@ -1,6 +1,9 @@
+#include <rt/grid/formula.h>
 #include <rt/grid/ole.h>
 #include <rt/grid/xlsx.h>
 #include <rt/value/errors.h>
+
+#include "recording_server.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -205,7 +208,7 @@ private slots:
     {
         QStringList log;
         rt::set_ole_factory([&](const QString&, int&) {
-            return std::make_unique<rt::recording_server>(nullptr, &log, 2);
+            return std::make_unique<qorv::test::recording_server>(nullptr, &log, 2);
         });
         rt::oleobject ole;
         QCOMPARE(ole.connecttonewobject(QStringLiteral("Excel.Application")), 0);

@@ -1,5 +1,6 @@
 #include <rt/value/decimal.h>
 #include <rt/value/errors.h>
+#include <rt/value/format_version.h>
 
 #include <QTest>
 
