@@ -22,7 +22,7 @@ class n_tmg;
 
 // Hidden: a nested class would otherwise take the exported class's visibility, and its functions
 // defined out of line would join the library's interface.
-struct __attribute__((visibility("hidden"))) u_statusbar::Private final : rt::message_target {
+struct LUMORA_NO_EXPORT u_statusbar::Private final : rt::message_target {
     /// The side of a part's icon in pixels.
     static constexpr int icon_side = 16;
 
