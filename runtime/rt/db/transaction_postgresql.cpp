@@ -3,6 +3,7 @@
 // lo_put. Every command is sent asynchronously and waited for with a deadline, so that a server
 // that stops answering ends in an error instead of a hang.
 
+#include <rt/db/interruption.h>
 #include <rt/db/transaction_p.h>
 
 #include <QUrl>
@@ -12,8 +13,10 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 
 namespace rt::detail {
 namespace {
@@ -176,6 +179,7 @@ public:
 
     long commit() override { return end("commit"); }
     long rollback() override { return end("rollback"); }
+    blob_storage storage(const QString& table, const QString& column) override;
 
     // Begins a transaction unless one is open. With automatic commit, writing a large object
     // still needs one: `own` tells the caller to end it.
@@ -243,6 +247,7 @@ public:
     std::shared_ptr<pg_session> session_;
 
 private:
+    std::map<std::pair<QString, QString>, blob_storage> storage_;
     long end(const char* verb)
     {
         if (!session_->in_transaction)
@@ -265,6 +270,10 @@ private:
     {
         PGconn* conn = session_->conn;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
+        if (database_waits_interrupted()) {
+            interrupted();
+            return nullptr;
+        }
         if (!PQsendQueryParams(conn, sql, int(params.values.size()), nullptr, params.values.data(),
                                params.lengths.data(), params.formats.data(), result_format)) {
             lost(QStringLiteral("08006"));
@@ -297,21 +306,34 @@ private:
     }
 
     // Waits until the connection can be read (or written, when `writing`) and reads what came.
+    // A stop request (see interruption.h) ends the wait at once; a signal that merely interrupts
+    // poll() does not restart the time allowed.
     bool wait(std::chrono::steady_clock::time_point deadline, bool writing)
     {
         PGconn* conn = session_->conn;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd fd{PQsocket(conn), short(POLLIN | (writing ? POLLOUT : 0)), 0};
+        pollfd fds[2] = {{PQsocket(conn), short(POLLIN | (writing ? POLLOUT : 0)), 0},
+                         {interruption_fd(), POLLIN, 0}};
         int ready;
-        do
-            ready = ::poll(&fd, 1, int(std::max<std::int64_t>(left.count(), 0)));
-        while (ready < 0 && errno == EINTR);
+        for (;;) {
+            if (database_waits_interrupted()) {
+                interrupted();
+                return false;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            ready = ::poll(fds, 2, int(std::max<std::int64_t>(left.count(), 0)));
+            if (ready >= 0 || errno != EINTR)
+                break;
+        }
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            interrupted();
+            return false;
+        }
         if (ready == 0) {
             timed_out();
             return false;
         }
-        if (ready < 0 || ((fd.revents & POLLIN) && !PQconsumeInput(conn))) {
+        if (ready < 0 || ((fds[0].revents & POLLIN) && !PQconsumeInput(conn))) {
             lost(QStringLiteral("08006"));
             return false;
         }
@@ -321,10 +343,13 @@ private:
     void timed_out()
     {
         session_.reset();
-        fail(pg_error_number,
-             QStringLiteral("57014: the database server did not answer within %1 s; the "
-                            "connection was closed")
-                 .arg(timeout_));
+        fail(pg_error_number, QStringLiteral("57014: ") + timed_out_text(timeout_));
+    }
+
+    void interrupted()
+    {
+        session_.reset();
+        fail(pg_error_number, QStringLiteral("57014: ") + interrupted_text());
     }
 
     long lost(const QString& state)
@@ -343,19 +368,26 @@ long closed(transaction& t)
     return backend::fail(t, pg_error_number, QStringLiteral("08003: the connection was closed"));
 }
 
+// Reads a value with one query per piece: lo_get() ranges of a large object, substring()
+// ranges of a bytea column. Results come in binary form, without any text encoding.
 class pg_blob_reader final : public blob_reader {
 public:
-    pg_blob_reader(pg_backend& backend, QString oid, std::int64_t size)
+    // `piece_sql` takes the piece's offset (from 1) and length as its first two markers, then
+    // `params`; for a large object `params` is its oid, and the markers take the oid, the
+    // offset (from 0) and the length.
+    pg_blob_reader(pg_backend& backend, QString piece_sql, QStringList params, std::int64_t size,
+                   bool null, bool large_object)
         : owner_(backend.owner()), backend_(&backend), session_(backend.session_),
-          oid_(std::move(oid)), size_(size)
+          piece_sql_(std::move(piece_sql)), params_(std::move(params)), size_(size), null_(null),
+          large_object_(large_object)
     {
     }
     std::int64_t size() const override { return size_; }
-    bool is_null() const override { return oid_.isNull(); }
+    bool is_null() const override { return null_; }
 
     std::int64_t read(std::span<std::byte> buffer) override
     {
-        if (oid_.isNull() || buffer.empty() || offset_ >= size_)
+        if (null_ || buffer.empty() || offset_ >= size_)
             return 0;
         if (session_.expired())
             return closed(owner_);
@@ -364,18 +396,24 @@ public:
             if (start_ == std::size_t(piece_.size())) {
                 // Fetch large pieces: one round trip per piece, however small the reads are.
                 const std::int64_t want = std::min(blob_piece, size_ - offset_);
-                const result_ptr res = backend_->run(
-                    QStringLiteral("select lo_get(?::oid, ?::bigint, ?::integer)"),
-                    pg_params({oid_, QString::number(offset_), QString::number(want)}), 1);
+                const QStringList params =
+                    large_object_
+                        ? QStringList{params_.front(), QString::number(offset_),
+                                      QString::number(want)}
+                        : QStringList{QString::number(offset_ + 1), QString::number(want)} +
+                              params_;
+                const result_ptr res = backend_->run(piece_sql_, pg_params(params), 1);
                 if (!res)
                     return -1;
+                if (PQntuples(res.get()) != 1)
+                    return backend::fail(owner_, pg_error_number,
+                                         QStringLiteral("02000: the row of the value is gone"));
                 piece_ = QByteArray(PQgetvalue(res.get(), 0, 0), PQgetlength(res.get(), 0, 0));
                 start_ = 0;
                 if (piece_.isEmpty())
                     return backend::fail(owner_, pg_error_number,
-                                         QStringLiteral("XX000: the large object %1 ended after "
-                                                        "%2 of %3 bytes")
-                                             .arg(oid_)
+                                         QStringLiteral("XX000: the value ended after %1 of %2 "
+                                                        "bytes")
                                              .arg(offset_)
                                              .arg(size_));
             }
@@ -394,51 +432,75 @@ private:
     transaction& owner_;
     pg_backend* backend_; // valid while session_ is
     std::weak_ptr<pg_session> session_;
-    QString oid_; // null for a null value
+    QString piece_sql_;
+    QStringList params_;
     std::int64_t size_;
+    bool null_;
+    bool large_object_;
     std::int64_t offset_ = 0;
     QByteArray piece_;
     std::size_t start_ = 0;
 };
 
+blob_storage pg_backend::storage(const QString& table, const QString& column)
+{
+    const auto key = std::pair(table, column);
+    if (const auto known = storage_.find(key); known != storage_.end())
+        return known->second;
+    std::vector<QStringList> rows;
+    if (query(QString::fromLatin1(postgresql_column_type_sql), {table, column}, rows, 1) < 0)
+        return blob_storage::unknown;
+    const blob_storage found = !rows.empty() && rows.front().front() == QLatin1String("oid")
+                                   ? blob_storage::large_object
+                                   : blob_storage::bytes;
+    storage_.emplace(key, found);
+    return found;
+}
+
 std::unique_ptr<blob_reader> pg_backend::open_blob(const QString& table, const QString& column,
                                                    const QString& where, const QStringList& params)
 {
+    const blob_storage kind = storage(table, column);
+    if (kind == blob_storage::unknown)
+        return nullptr;
+    const bool large_object = kind == blob_storage::large_object;
+    // The size, and for a large object its oid, in one round trip.
     std::vector<QStringList> rows;
-    if (query(QStringLiteral("select %1 from %2 where %3").arg(column, table, where), params, rows,
-              1) < 0)
+    const QString sql =
+        large_object
+            ? QStringLiteral("select %1, %2 from %3 where %4")
+                  .arg(large_object_size_sql(column), column, table, where)
+            : QStringLiteral("select octet_length(%1) from %2 where %3").arg(column, table, where);
+    if (query(sql, params, rows, 1) < 0)
         return nullptr;
     if (rows.empty()) {
         ok(100);
         return nullptr;
     }
-    const QString oid = rows.front().front();
-    if (oid.isNull()) {
-        ok();
-        return std::make_unique<pg_blob_reader>(*this, QString(), 0);
-    }
-    bool valid = false;
-    oid.toUInt(&valid);
-    if (!valid) {
-        abandon_transaction();
-        fail(pg_error_number,
-             QStringLiteral("42804: column %1 does not hold a large object").arg(column));
-        return nullptr;
-    }
-    // The size is the end offset of a descriptor that lives as long as the statement.
-    rows.clear();
-    if (query(QStringLiteral("select lo_lseek64(lo_open(?::oid, 262144), 0, 2)"), {oid}, rows, 1) <
-        0)
-        return nullptr;
+    const bool null = rows.front().front().isNull();
+    const std::int64_t size = null ? 0 : rows.front().front().toLongLong();
     ok();
-    return std::make_unique<pg_blob_reader>(*this, oid, rows.front().front().toLongLong());
+    if (large_object)
+        return std::make_unique<pg_blob_reader>(
+            *this, QStringLiteral("select lo_get(?::oid, ?::bigint, ?::integer)"),
+            QStringList{rows.front().at(1)}, size, null, true);
+    return std::make_unique<pg_blob_reader>(
+        *this,
+        QStringLiteral("select substring(%1 from ?::integer for ?::integer) from %2 where %3")
+            .arg(column, table, where),
+        params, size, null, false);
 }
 
+// Writes a value into a large object in pieces with lo_put(). For a bytea column the large
+// object only gathers the value: finish() inserts the row with it (`insert_sql` taking
+// `insert_params` and the oid) and removes the object.
 class pg_blob_writer final : public blob_writer {
 public:
-    pg_blob_writer(pg_backend& backend, QString oid, std::int64_t size, bool own_transaction)
+    pg_blob_writer(pg_backend& backend, QString oid, std::int64_t size, bool own_transaction,
+                   QString insert_sql = {}, QStringList insert_params = {})
         : owner_(backend.owner()), backend_(&backend), session_(backend.session_),
-          oid_(std::move(oid)), size_(size), own_transaction_(own_transaction)
+          oid_(std::move(oid)), size_(size), own_transaction_(own_transaction),
+          insert_sql_(std::move(insert_sql)), insert_params_(std::move(insert_params))
     {
     }
     ~pg_blob_writer() override
@@ -482,6 +544,10 @@ public:
                 owner_, pg_error_number,
                 QStringLiteral("22000: %1 of %2 announced bytes written").arg(offset_).arg(size_));
         done_ = true;
+        if (!insert_sql_.isEmpty() &&
+            (!backend_->run(insert_sql_, pg_params(insert_params_ + QStringList{oid_})) ||
+             !backend_->run(QStringLiteral("select lo_unlink(?::oid)"), pg_params({oid_}))))
+            return -1;
         if (own_transaction_) {
             own_transaction_ = false;
             return backend_->commit();
@@ -496,6 +562,8 @@ private:
     QString oid_;
     std::int64_t size_;
     bool own_transaction_;
+    QString insert_sql_;
+    QStringList insert_params_;
     std::int64_t offset_ = 0;
     bool done_ = false;
 };
@@ -508,11 +576,21 @@ std::unique_ptr<blob_writer> pg_backend::insert_blob(const QString& table,
     bool own = false;
     if (begin(true, &own) < 0)
         return nullptr;
+    const blob_storage kind = storage(table, blob_column);
+    if (kind == blob_storage::unknown)
+        return nullptr;
     // Created inside the transaction, so that a rollback removes the object with the row.
     std::vector<QStringList> rows;
     if (query(QStringLiteral("select lo_create(0)"), {}, rows, 1) < 0)
         return nullptr;
     const QString oid = rows.front().front();
+    if (kind == blob_storage::bytes) {
+        ok();
+        return std::make_unique<pg_blob_writer>(
+            *this, oid, size, own,
+            insert_statement(table, columns, blob_column, QStringLiteral("lo_get(?::oid)")),
+            values);
+    }
     QStringList params = values;
     params << oid;
     if (execute(insert_statement(table, columns, blob_column, QStringLiteral("?")), params) < 0)

@@ -2,7 +2,9 @@
 // Every backend-dependent table runs each case once per backend; the row name starts with it.
 
 #include "pg_server.h"
+#include "tcp_proxy.h"
 #include "tds_responder.h"
+#include <rt/db/interruption.h>
 #include <rt/db/transaction.h>
 #include <rt/db/transaction_p.h>
 
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,13 +21,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <random>
+#include <thread>
 
 using rt::transaction;
 
 namespace {
 
 const char* const database_name = "qorv_transactiontest";
+const char* const psqlodbc = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
+constexpr int stall_timeout = 3; // the statement time-out of the stall tests, in seconds
 
 // The rows of t_file every test reads (file contents are added by blob tests).
 struct file_row {
@@ -858,6 +866,124 @@ private slots:
         QCOMPARE(r->read(b), -1);
         QCOMPARE(t->sqlcode, -1L);
         r.reset(); // and closing it afterwards is harmless
+    }
+
+private:
+    // A connection of `form` with a short statement time-out, and how to make its server stop
+    // answering: a proxy that stops passing the server's bytes, a stand-in SQL Server that
+    // stops answering after the log-in, or another SQLite connection holding the file's lock.
+    // The proxy and the stand-in run in this process, so the watchdog of an ODBC connection
+    // shuts their sockets down too; the updater's program tests show it on its own.
+    struct stalling_server {
+        std::unique_ptr<transaction> t = std::make_unique<transaction>();
+        std::unique_ptr<qorv::test::tcp_proxy> proxy;
+        std::unique_ptr<qorv::test::tds_responder> responder;
+        std::unique_ptr<transaction> locker;
+        std::function<void()> stall;
+        QString statement = QStringLiteral("select count(*) from t_file");
+    };
+
+    std::unique_ptr<stalling_server> stalling(const QString& form) const
+    {
+        auto s = std::make_unique<stalling_server>();
+        transaction& t = *s->t;
+        const QString timeout = QStringLiteral(",StatementTimeout=%1").arg(stall_timeout);
+        if (form == QLatin1String("sqlite")) {
+            fill(t, form, {});
+            s->locker = open(form);
+            s->locker->autocommit = true;
+            s->stall = [&s = *s] {
+                s.t->rollback(); // their own read locks would keep the lock out
+                s.locker->rollback();
+                if (s.locker->execute(QStringLiteral("begin exclusive")) != 0)
+                    qWarning() << "cannot lock" << s.locker->sqlerrtext;
+            };
+        } else if (form == QLatin1String("sqlserver")) {
+            s->responder = std::make_unique<qorv::test::tds_responder>(
+                qorv::test::tds_responder::mode::stall_after_login);
+            t.servername = QStringLiteral("127.0.0.1,%1").arg(s->responder->port());
+            t.logid = QStringLiteral("sa");
+            t.logpass = QStringLiteral("pw");
+            t.dbparm = QStringLiteral("timeout = 5,Database='exam'");
+            s->statement = QStringLiteral("select 1");
+            s->stall = [] {}; // it answers nothing after the log-in anyway
+        } else {
+            s->proxy = std::make_unique<qorv::test::tcp_proxy>(QUrl(pg_->server).port());
+            fill(t, QStringLiteral("postgresql"), {});
+            t.servername = form == QLatin1String("odbc")
+                               ? QStringLiteral("odbc:Driver=%1;Server=127.0.0.1;Port=%2")
+                                     .arg(QLatin1String(psqlodbc))
+                                     .arg(s->proxy->port())
+                               : QStringLiteral("postgresql://127.0.0.1:%1").arg(s->proxy->port());
+            s->stall = [&s = *s] { s.proxy->stall_after(0); };
+        }
+        t.dbparm += timeout;
+        if (t.connect() != 0)
+            qWarning() << "connect" << form << t.sqlerrtext;
+        return s;
+    }
+
+private slots:
+    void a_stalled_server_is_left_in_time_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("interrupt"); // a stop request after 300 ms
+        QStringList forms{QStringLiteral("sqlite"), QStringLiteral("sqlserver")};
+        if (pg_)
+            forms << QStringLiteral("postgresql") << QStringLiteral("odbc");
+        for (const QString& form : forms) {
+            QStringList steps{QStringLiteral("statement")};
+            if (form == QLatin1String("postgresql") || form == QLatin1String("odbc"))
+                steps << QStringLiteral("rollback of a read");
+            for (const QString& step : steps)
+                for (const bool interrupt : {false, true})
+                    QTest::addRow("%s: %s, %s", qPrintable(form), qPrintable(step),
+                                  interrupt ? "stop request" : "time-out")
+                        << form << step << interrupt;
+        }
+    }
+    void a_stalled_server_is_left_in_time()
+    {
+        QFETCH(QString, form);
+        QFETCH(QString, step);
+        QFETCH(bool, interrupt);
+        const auto s = stalling(form);
+        transaction& t = *s->t;
+        QVERIFY2(t.connected(), qPrintable(t.sqlerrtext));
+        if (step == QLatin1String("rollback of a read"))
+            QVERIFY2(t.select_value(s->statement), qPrintable(t.sqlerrtext));
+        s->stall();
+        std::thread stopper;
+        if (interrupt)
+            stopper = std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                rt::interrupt_database_waits();
+            });
+        QElapsedTimer clock;
+        clock.start();
+        const long code = step == QLatin1String("statement")
+                              ? (t.select_value(s->statement), t.sqlcode)
+                              : t.rollback();
+        const qint64 elapsed = clock.elapsed();
+        if (stopper.joinable())
+            stopper.join();
+        rt::resume_database_waits();
+        QCOMPARE(code, -1L);
+        QVERIFY2(t.sqlerrtext.contains(interrupt ? QStringLiteral("interrupted")
+                                                 : QStringLiteral("%1 s").arg(stall_timeout)),
+                 qPrintable(t.sqlerrtext));
+        const qint64 limit = interrupt ? 1300 : stall_timeout * 1000 + 1500;
+        QVERIFY2(elapsed < limit && (interrupt || elapsed >= stall_timeout * 1000 - 100),
+                 qPrintable(QString::number(elapsed)));
+        if (form == QLatin1String("sqlite"))
+            return; // its connection stays usable
+        // The connection is closed, and what follows says why rather than "not connected".
+        const QString text = t.sqlerrtext;
+        QVERIFY(!t.connected());
+        QVERIFY(!t.select_value(QStringLiteral("select 1")));
+        QCOMPARE(t.sqlcode, -1L);
+        QCOMPARE(t.sqlerrtext, text);
     }
 
     void cleanupTestCase()

@@ -3,6 +3,8 @@
 // A stand-in SQL Server on 127.0.0.1 that answers a driver's pre-login and decodes the LOGIN7
 // packet that follows, so that tests can see exactly which server name, database, login and
 // password a driver sends. It then closes the connection: the log-in fails on the client side.
+// Told to stall instead, it accepts the log-in, answers the driver's SET statements and
+// transaction requests, and never answers anything else, keeping the connection open.
 
 #include <QString>
 
@@ -12,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <future>
 #include <optional>
@@ -27,7 +30,9 @@ struct tds_login {
 
 class tds_responder {
 public:
-    tds_responder()
+    enum class mode { refuse_login, stall_after_login };
+
+    explicit tds_responder(mode m = mode::refuse_login) : mode_(m)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -42,6 +47,7 @@ public:
     }
     ~tds_responder()
     {
+        stop_ = true;
         ::shutdown(listener_, SHUT_RDWR);
         thread_.join();
         ::close(listener_);
@@ -53,6 +59,8 @@ public:
     /// The decoded log-in of the first connection, once it has arrived (std::nullopt when none
     /// came within ten seconds or it could not be decoded).
     std::optional<tds_login> login() { return login_.get_future().get(); }
+    /// True once a request went unanswered (stall_after_login).
+    bool stalled() const { return stalled_; }
 
 private:
     // Reads one message (one or more packets up to end-of-message); its type, or -1.
@@ -135,10 +143,73 @@ private:
                 result = tds_login{field(message, 52, false), field(message, 68, false),
                                    field(message, 40, false), field(message, 44, true)};
         }
+        if (result && mode_ == mode::stall_after_login)
+            stall(fd);
         ::close(fd);
         return result;
     }
 
+    // Replies with one message of tokens.
+    static bool reply(int fd, const std::vector<unsigned char>& tokens)
+    {
+        std::vector<unsigned char> packet{0x04, 0x01, 0, 0, 0, 0, 1, 0};
+        packet.insert(packet.end(), tokens.begin(), tokens.end());
+        packet[2] = static_cast<unsigned char>(packet.size() >> 8);
+        packet[3] = static_cast<unsigned char>(packet.size() & 0xff);
+        return ::write(fd, packet.data(), packet.size()) == ssize_t(packet.size());
+    }
+
+    static std::vector<unsigned char> done() { return {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }
+
+    // Accepts the log-in, then answers until a request that is neither a SET statement nor a
+    // transaction request comes; from then on it reads nothing until the responder goes.
+    void stall(int fd)
+    {
+        std::vector<unsigned char> ack{0xad, 0, 0, 1, 0x73, 0x0b, 0x00, 0x03, 4};
+        for (char c : {'q', 'o', 'r', 'v'})
+            ack.insert(ack.end(), {static_cast<unsigned char>(c), 0});
+        ack.insert(ack.end(), {15, 0, 0, 0});
+        ack[1] = static_cast<unsigned char>(ack.size() - 3);
+        std::vector<unsigned char> tokens = ack;
+        const auto d = done();
+        tokens.insert(tokens.end(), d.begin(), d.end());
+        if (!reply(fd, tokens))
+            return;
+        std::vector<unsigned char> message;
+        for (;;) {
+            const int type = read_message(fd, message);
+            if (type < 0)
+                return;
+            if (type == 0x0e || (type == 0x01 && batch_text(message).startsWith(
+                                                     QLatin1String("set "), Qt::CaseInsensitive))) {
+                if (!reply(fd, done()))
+                    return;
+                continue;
+            }
+            stalled_ = true;
+            while (!stop_) {
+                pollfd p{fd, 0, 0};
+                ::poll(&p, 1, 50);
+            }
+            return;
+        }
+    }
+
+    // The text of a SQL batch after its headers.
+    static QString batch_text(const std::vector<unsigned char>& batch)
+    {
+        if (batch.size() < 4)
+            return {};
+        const std::size_t headers = batch[0] | batch[1] << 8 | batch[2] << 16 | batch[3] << 24;
+        std::vector<char16_t> text;
+        for (std::size_t i = headers; i + 1 < batch.size(); i += 2)
+            text.push_back(char16_t(batch[i] | batch[i + 1] << 8));
+        return QString::fromUtf16(text.data(), qsizetype(text.size())).trimmed();
+    }
+
+    mode mode_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> stalled_{false};
     int listener_ = -1;
     int port_ = 0;
     std::promise<std::optional<tds_login>> login_;
