@@ -3,10 +3,11 @@
 // A stand-in SQL Server on 127.0.0.1 that answers a driver's pre-login and decodes the LOGIN7
 // packet that follows, so that tests can see exactly which server name, database, login and
 // password a driver sends. It then closes the connection: the log-in fails on the client side.
-// Told to stall instead, it accepts the log-in, answers the driver's SET statements and
-// transaction requests, and never answers anything else, keeping the connection open.
+// Told to stall instead, it accepts the log-in, answers SET and USE statements and transaction
+// requests, and never answers anything else, keeping the connection open.
 
 #include <QString>
+#include <QStringList>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,9 +15,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -61,6 +64,14 @@ public:
     std::optional<tds_login> login() { return login_.get_future().get(); }
     /// True once a request went unanswered (stall_after_login).
     bool stalled() const { return stalled_; }
+    /// Whether a request so far held `text` (stall_after_login), as a batch or in a remote
+    /// procedure call's parameters.
+    bool received(const QString& text) const
+    {
+        const std::lock_guard lock(mutex_);
+        return std::any_of(requests_.begin(), requests_.end(),
+                           [&](const std::vector<unsigned char>& r) { return holds(r, text); });
+    }
 
 private:
     // Reads one message (one or more packets up to end-of-message); its type, or -1.
@@ -159,7 +170,33 @@ private:
         return ::write(fd, packet.data(), packet.size()) == ssize_t(packet.size());
     }
 
-    static std::vector<unsigned char> done() { return {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }
+    // The end of a batch's (DONE) or a remote procedure call's (DONEPROC) results.
+    static std::vector<unsigned char> done(bool procedure = false)
+    {
+        return {static_cast<unsigned char>(procedure ? 0xfe : 0xfd),
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0};
+    }
+
+    static bool holds(const std::vector<unsigned char>& message, const QString& text)
+    {
+        std::vector<unsigned char> needle;
+        for (const QChar c : text)
+            needle.insert(needle.end(), {static_cast<unsigned char>(c.unicode() & 0xff),
+                                         static_cast<unsigned char>(c.unicode() >> 8)});
+        return std::search(message.begin(), message.end(), needle.begin(), needle.end()) !=
+               message.end();
+    }
 
     // Accepts the log-in, then answers until a request that is neither a SET statement nor a
     // transaction request comes; from then on it reads nothing until the responder goes.
@@ -180,9 +217,14 @@ private:
             const int type = read_message(fd, message);
             if (type < 0)
                 return;
-            if (type == 0x0e || (type == 0x01 && batch_text(message).startsWith(
-                                                     QLatin1String("set "), Qt::CaseInsensitive))) {
-                if (!reply(fd, done()))
+            {
+                const std::lock_guard lock(mutex_);
+                requests_.push_back(message);
+            }
+            const QString text = type == 0x01 ? batch_text(message) : QString();
+            if (type == 0x0e || text.startsWith(QLatin1String("set "), Qt::CaseInsensitive) ||
+                holds(message, QStringLiteral("use ["))) {
+                if (!reply(fd, done(type == 0x03)))
                     return;
                 continue;
             }
@@ -208,6 +250,8 @@ private:
     }
 
     mode mode_;
+    mutable std::mutex mutex_;
+    std::vector<std::vector<unsigned char>> requests_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> stalled_{false};
     int listener_ = -1;

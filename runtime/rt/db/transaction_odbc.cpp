@@ -303,6 +303,15 @@ public:
                        ? sql_dialect::tsql
                        : sql_dialect::standard;
         postgresql_ = dbms.contains(QLatin1String("PostgreSQL"), Qt::CaseInsensitive);
+        if (!use_database_.isEmpty()) {
+            QString quoted = use_database_;
+            if (execute(QStringLiteral("use [%1]")
+                            .arg(quoted.replace(QLatin1Char(']'), QLatin1String("]]"))),
+                        {}) < 0) {
+                session_.reset();
+                return -1;
+            }
+        }
         return ok();
     }
 
@@ -409,16 +418,20 @@ public:
             source += QStringLiteral("Port = %1\n").arg(port);
         // The driver reads the data source in the client character set, so the database goes
         // there; only a name with blanks at its ends (which the file would trim) goes as the
-        // current catalogue instead. The driver reads that attribute before it knows the
-        // client character set, so its UTF-8 bytes go through the narrow call, which keeps
-        // them as they are.
+        // current catalogue instead. The driver reads that attribute as Latin-1 before it
+        // connects, so a name beyond Latin-1 is chosen by a statement once connected.
         const QString database = transaction::dbparm_value(t.dbparm, QStringLiteral("Database"));
-        const QByteArray catalog = database.toUtf8();
-        if (database.trimmed() != database)
-            SQLSetConnectAttr(session.dbc, SQL_ATTR_CURRENT_CATALOG,
-                              const_cast<char*>(catalog.constData()), SQL_NTS);
-        else if (!database.isEmpty())
+        const std::u16string catalog = to_u16(database);
+        if (database.trimmed() != database) {
+            if (std::all_of(database.begin(), database.end(),
+                            [](QChar c) { return c.unicode() <= 0xff; }))
+                SQLSetConnectAttrW(session.dbc, SQL_ATTR_CURRENT_CATALOG,
+                                   const_cast<SQLWCHAR*>(wide(catalog)), SQL_NTS);
+            else
+                use_database_ = database;
+        } else if (!database.isEmpty()) {
             source += QStringLiteral("Database = %1\n").arg(database);
+        }
         // A file that exists for this process only, and nowhere on disk where possible: a
         // signal during the log-in leaves nothing behind.
         const private_file ini(source.toUtf8());
@@ -622,6 +635,7 @@ private:
 
     sql_dialect dialect_ = sql_dialect::standard;
     bool postgresql_ = false;
+    QString use_database_; // chosen by a statement after the log-in
     std::map<std::pair<QString, QString>, blob_storage> storage_;
 };
 

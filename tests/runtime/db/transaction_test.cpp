@@ -440,6 +440,120 @@ private slots:
         QCOMPARE(login->database, database);
     }
 
+    void odbc_connection_string_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("postgresql");
+        QTest::addColumn<QString>("expected");
+        const QString pg = QStringLiteral("Driver={PostgreSQL Unicode};Server=h");
+        QTest::newRow("postgresql: plain names, password braced, logs off")
+            << pg << "exam"
+            << "sa"
+            << "p+w" << true << pg + ";DATABASE=exam;UID=sa;PWD={p+w};CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: semicolon and braces through libpq's options")
+            << pg << "{d};e"
+            << "a;b"
+            << "}" << true
+            << pg + ";pqopt={dbname='{d}};e' user='a;b'};PWD={}}};CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: quote and backslash quoted for libpq")
+            << pg << "exam"
+            << "{o'k\\"
+            << "" << true << pg + ";DATABASE=exam;pqopt={user='{o\\'k\\\\'};CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: blanks at the ends stay plain")
+            << pg << " exam "
+            << " sa"
+            << "" << true << pg + ";DATABASE= exam ;UID= sa;CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: the string's own login and log settings win")
+            << pg + ";UID=me;CommLog=1;"
+            << "exam"
+            << "sa"
+            << "" << true << pg + ";UID=me;CommLog=1;DATABASE=exam;Debug=0;";
+        QTest::newRow("other driver: braces where needed")
+            << QStringLiteral("DSN=x") << "a;b"
+            << " sa"
+            << "pw" << false << "DSN=x;DATABASE={a;b};UID={ sa};PWD=pw;";
+    }
+    void odbc_connection_string()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, database);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(bool, postgresql);
+        QFETCH(QString, expected);
+        QCOMPARE(rt::detail::odbc_connection_string(text, database, user, password, postgresql),
+                 expected);
+    }
+
+    void postgresql_driver_is_recognised_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("postgresql");
+        QTest::newRow("by name") << "Driver={PostgreSQL Unicode};Server=h" << true;
+        QTest::newRow("by path") << "Server=h;DRIVER=/usr/lib/odbc/psqlodbcw.so" << true;
+        QTest::newRow("other driver") << "Driver=FreeTDS;Server=h" << false;
+        QTest::newRow("unknown data source") << "DSN=qorv_no_such_source" << false;
+    }
+    void postgresql_driver_is_recognised()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, postgresql);
+        QCOMPARE(rt::detail::is_postgresql_driver(text), postgresql);
+    }
+
+    // A database name that the driver's connection string cannot carry arrives exactly.
+    void odbc_database_name_arrives_exactly()
+    {
+        if (!pg_)
+            QSKIP("no PostgreSQL server");
+        const QString name = QStringLiteral("{qorv d};e'x");
+        transaction admin;
+        fill(admin, QStringLiteral("postgresql"), {}, pg_->database);
+        admin.autocommit = true;
+        QVERIFY2(admin.connect() == 0, qPrintable(admin.sqlerrtext));
+        const QString quoted = QLatin1Char('"') + name + QLatin1Char('"');
+        admin.execute(QStringLiteral("drop database if exists ") + quoted);
+        QVERIFY2(admin.execute(QStringLiteral("create database ") + quoted) == 0,
+                 qPrintable(admin.sqlerrtext));
+        {
+            transaction t;
+            fill(t, QStringLiteral("postgresql"), {}, name);
+            t.servername = QStringLiteral("odbc:Driver=%1;Server=127.0.0.1;Port=%2")
+                               .arg(QLatin1String(psqlodbc))
+                               .arg(QUrl(pg_->server).port());
+            QVERIFY2(t.connect() == 0, qPrintable(t.sqlerrtext));
+            QCOMPARE(t.select_value(QStringLiteral("select current_database()")).value_or("?"),
+                     name);
+        }
+        QCOMPARE(admin.execute(QStringLiteral("drop database ") + quoted), 0L);
+    }
+
+    // The driver reads a database given before the log-in as Latin-1: a name beyond it that
+    // needs its blanks is chosen by a statement after the log-in.
+    void sqlserver_database_beyond_latin1_arrives_exactly_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::newRow("chinese with blanks around") << " 考务 库 ";
+        QTest::newRow("closing bracket") << " 考]务 ";
+    }
+    void sqlserver_database_beyond_latin1_arrives_exactly()
+    {
+        QFETCH(QString, database);
+        qorv::test::tds_responder server(qorv::test::tds_responder::mode::stall_after_login);
+        transaction t;
+        t.servername = QStringLiteral("127.0.0.1,%1").arg(server.port());
+        t.logid = QStringLiteral("sa");
+        t.logpass = QStringLiteral("pw");
+        t.dbparm = QStringLiteral("timeout = 5,Database='%1'").arg(database);
+        QVERIFY2(t.connect() == 0, qPrintable(t.sqlerrtext));
+        QString name = database;
+        QVERIFY(server.received(
+            QStringLiteral("use [%1]").arg(name.replace(u']', QStringLiteral("]]")))));
+    }
+
     void select_value_data()
     {
         QTest::addColumn<QString>("backend");
