@@ -340,6 +340,10 @@ int run_init(const QStringList& args)
                            "numeric(12,3) not null, filedata %1, filehash char(64), primary key "
                            "(filename, ver))");
         if (t.execute(odbc_ddl.arg(QLatin1String("bytea"))) == 0) {
+            // Stored uncompressed, so that reading a piece of a value reads only that piece.
+            if (t.execute(QStringLiteral("alter table t_file alter column filedata set storage "
+                                         "external")) != 0)
+                return database_error(t, QStringLiteral("cannot create table t_file"));
             if (t.commit() != 0)
                 return database_error(t, QStringLiteral("cannot commit"));
             print(stderr, QStringLiteral("created table t_file on %1\n").arg(s->server));
@@ -542,7 +546,6 @@ int run_publish(const QStringList& args)
     rt::transaction t;
     if (int rc = connect(t, *s); rc != success)
         return rc;
-    const bool pg = t.kind() == rt::dbms_kind::postgresql;
     const bool with_hash = has_filehash(t);
     const QString where = QStringLiteral("filename = ? and ver = ?");
     for (const source_file& f : files) {
@@ -557,14 +560,9 @@ int run_publish(const QStringList& args)
                                            "to replace it); nothing was stored")
                                 .arg(f.name, *version));
             }
-            // A replaced file's large object goes with its row.
-            if (pg && !t.select_value(QStringLiteral("select count(lo_unlink(filedata)) from "
-                                                     "t_file where %1")
-                                          .arg(where),
-                                      {f.name, *version}))
-                return database_error(t, QStringLiteral("cannot replace %1").arg(f.name));
-            if (t.execute(QStringLiteral("delete from t_file where %1").arg(where),
-                          {f.name, *version}) != 0)
+            // A replaced file's large object, if it has one, goes with its row.
+            if (t.delete_blob_rows(QStringLiteral("t_file"), QStringLiteral("filedata"), where,
+                                   {f.name, *version}) != 0)
                 return database_error(t, QStringLiteral("cannot replace %1").arg(f.name));
         }
         print(stderr, QStringLiteral("publishing %1 (%2)\n").arg(f.name, human_size(f.size)));
@@ -599,22 +597,10 @@ int run_list(const QStringList& args)
     rt::transaction t;
     if (int rc = connect(t, *s); rc != success)
         return rc;
-    QString size;
-    switch (t.kind()) {
-    case rt::dbms_kind::sqlite:
-        size = QStringLiteral("length(filedata)");
-        break;
-    case rt::dbms_kind::postgresql:
-        // The size of a large object: the end offset of a descriptor opened for reading.
-        size = QStringLiteral("lo_lseek64(lo_open(filedata, 262144), 0, 2)");
-        break;
-    case rt::dbms_kind::odbc:
-    case rt::dbms_kind::sqlserver:
-        size = t.dialect() == rt::sql_dialect::tsql
-                   ? QStringLiteral("cast(datalength(filedata) as bigint)")
-                   : QStringLiteral("octet_length(filedata)");
-        break;
-    }
+    // Large objects or bytes, whichever form made the table.
+    const QString size = t.blob_size_sql(QStringLiteral("t_file"), QStringLiteral("filedata"));
+    if (size.isNull())
+        return database_error(t, QStringLiteral("cannot list the versions"));
     rt::cursor c = t.open_cursor(
         QStringLiteral("select ver, count(filename), coalesce(sum(%1), 0) from t_file group by "
                        "ver order by ver")
