@@ -308,6 +308,23 @@ void set_default_statement_timeout(int seconds)
         default_statement_timeout = seconds;
 }
 
+blob_storage backend::postgresql_storage(const QString& table, const QString& column)
+{
+    const auto key = std::pair(table, column);
+    if (const auto known = storage_.find(key); known != storage_.end())
+        return known->second;
+    std::vector<QStringList> rows;
+    if (query(QStringLiteral("select format_type(atttypid, null) from pg_attribute where attrelid "
+                             "= cast(? as regclass) and attname = ? and not attisdropped"),
+              {table, column}, rows, 1) < 0)
+        return blob_storage::unknown;
+    const blob_storage found = !rows.empty() && rows.front().front() == QLatin1String("oid")
+                                   ? blob_storage::large_object
+                                   : blob_storage::bytes;
+    storage_.emplace(key, found);
+    return found;
+}
+
 QString large_object_size_sql(const QString& column)
 {
     // The end offset of a descriptor opened for reading (262144: INV_READ).

@@ -23,8 +23,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <set>
 
 namespace rt::detail {
 
@@ -360,7 +358,10 @@ public:
         return ok();
     }
 
-    blob_storage storage(const QString& table, const QString& column) override;
+    blob_storage storage(const QString& table, const QString& column) override
+    {
+        return postgresql_ ? postgresql_storage(table, column) : blob_storage::bytes;
+    }
     std::unique_ptr<blob_reader> open_blob(const QString& table, const QString& column,
                                            const QString& where,
                                            const QStringList& params) override;
@@ -636,7 +637,6 @@ private:
     sql_dialect dialect_ = sql_dialect::standard;
     bool postgresql_ = false;
     QString use_database_; // chosen by a statement after the log-in
-    std::map<std::pair<QString, QString>, blob_storage> storage_;
 };
 
 long closed(transaction& t)
@@ -710,23 +710,6 @@ private:
     QByteArray piece_;
     qsizetype start_ = 0;
 };
-
-blob_storage odbc_backend::storage(const QString& table, const QString& column)
-{
-    if (!postgresql_)
-        return blob_storage::bytes;
-    const auto key = std::pair(table, column);
-    if (const auto known = storage_.find(key); known != storage_.end())
-        return known->second;
-    std::vector<QStringList> rows;
-    if (query(QString::fromLatin1(postgresql_column_type_sql), {table, column}, rows, 1) < 0)
-        return blob_storage::unknown;
-    const blob_storage found = !rows.empty() && rows.front().front() == QLatin1String("oid")
-                                   ? blob_storage::large_object
-                                   : blob_storage::bytes;
-    storage_.emplace(key, found);
-    return found;
-}
 
 std::unique_ptr<blob_reader> odbc_backend::open_blob(const QString& table, const QString& column,
                                                      const QString& where,

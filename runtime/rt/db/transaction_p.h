@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -54,6 +55,9 @@ public:
     {
         return blob_storage::bytes;
     }
+    /// storage() of a PostgreSQL server, whichever client reaches it: large objects when the
+    /// column's type is oid. Read once per column and connection.
+    blob_storage postgresql_storage(const QString& table, const QString& column);
 
     transaction& owner() const { return owner_; }
     long ok(long code = 0) const { return ok(owner_, code); }
@@ -73,6 +77,7 @@ public:
 
 private:
     transaction& owner_;
+    std::map<std::pair<QString, QString>, blob_storage> storage_;
 };
 
 std::unique_ptr<backend> make_sqlite_backend(transaction& owner);
@@ -108,11 +113,6 @@ int interruption_fd() noexcept;
 QString timed_out_text(int seconds);
 /// The status text of a wait that ended because database waits were interrupted.
 QString interrupted_text();
-
-/// PostgreSQL: the type of a column; parameters are the table and the column name.
-inline constexpr const char* postgresql_column_type_sql =
-    "select format_type(atttypid, null) from pg_attribute where attrelid = cast(? as regclass) "
-    "and attname = ? and not attisdropped";
 
 /// PostgreSQL: the size of the large object whose oid `column` holds (null for a null oid).
 QString large_object_size_sql(const QString& column);

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <map>
 
 namespace rt::detail {
 namespace {
@@ -179,7 +178,10 @@ public:
 
     long commit() override { return end("commit"); }
     long rollback() override { return end("rollback"); }
-    blob_storage storage(const QString& table, const QString& column) override;
+    blob_storage storage(const QString& table, const QString& column) override
+    {
+        return postgresql_storage(table, column);
+    }
 
     // Begins a transaction unless one is open. With automatic commit, writing a large object
     // still needs one: `own` tells the caller to end it.
@@ -244,10 +246,108 @@ public:
         return res;
     }
 
+    // Piece queries of a reader are pipelined: the next pieces are asked for before the
+    // current one is written, so that the server prepares them meanwhile. Each answer is
+    // waited for with the statement time-out. A failure closes the connection, whose pipeline
+    // state is unknown then.
+
+    // Sends one more query into the pipeline (entered on the first).
+    bool pipeline_send(const QString& sql, const pg_params& params)
+    {
+        if (!in_pipeline_) {
+            if (begin() < 0)
+                return false;
+            if (!PQenterPipelineMode(session_->conn)) {
+                lost(QStringLiteral("08006"));
+                return false;
+            }
+            in_pipeline_ = true;
+            pipelined_ = 0;
+        }
+        PGconn* conn = session_->conn;
+        const QByteArray text = number_placeholders(sql).toUtf8();
+        if (!PQsendQueryParams(conn, text.constData(), int(params.values.size()), nullptr,
+                               params.values.data(), params.lengths.data(), params.formats.data(),
+                               1) ||
+            !PQsendFlushRequest(conn)) {
+            lost(QStringLiteral("08006"));
+            return false;
+        }
+        ++pipelined_;
+        return flush(std::chrono::steady_clock::now() + std::chrono::seconds(timeout_));
+    }
+
+    // The result of the oldest query of the pipeline; nullptr, with the status set and the
+    // connection closed, on failure.
+    result_ptr pipeline_receive()
+    {
+        PGconn* conn = session_->conn;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
+        result_ptr result;
+        for (;;) {
+            while (PQisBusy(conn))
+                if (!wait(deadline, false))
+                    return nullptr;
+            result_ptr next(PQgetResult(conn));
+            if (!next)
+                break; // the end of this query's results
+            result = std::move(next);
+        }
+        --pipelined_;
+        if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+            const QString text =
+                result ? QString::fromUtf8(PQresultErrorMessage(result.get())).trimmed()
+                       : QString();
+            const char* state =
+                result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+            in_pipeline_ = false;
+            session_.reset();
+            fail(pg_error_number,
+                 QStringLiteral("%1: %2").arg(QString::fromUtf8(state ? state : "08006"), text));
+            return nullptr;
+        }
+        return result;
+    }
+
+    // Collects what is still pipelined and leaves pipeline mode; false (connection closed) if
+    // the server does not answer.
+    bool end_pipeline()
+    {
+        if (!in_pipeline_)
+            return true;
+        while (pipelined_ > 0)
+            if (!pipeline_receive())
+                return false;
+        in_pipeline_ = false;
+        if (!PQexitPipelineMode(session_->conn)) {
+            lost(QStringLiteral("08006"));
+            return false;
+        }
+        return true;
+    }
+
+    int pipelined() const { return pipelined_; }
+
     std::shared_ptr<pg_session> session_;
 
 private:
-    std::map<std::pair<QString, QString>, blob_storage> storage_;
+    bool flush(std::chrono::steady_clock::time_point deadline)
+    {
+        for (;;) { // until everything is sent
+            const int flushed = PQflush(session_->conn);
+            if (flushed == 0)
+                return true;
+            if (flushed < 0) {
+                lost(QStringLiteral("08006"));
+                return false;
+            }
+            if (!wait(deadline, true))
+                return false;
+        }
+    }
+
+    bool in_pipeline_ = false;
+    int pipelined_ = 0; // queries sent into the pipeline and not yet collected
     long end(const char* verb)
     {
         if (!session_->in_transaction)
@@ -268,6 +368,8 @@ private:
     // closed then, because its state is unknown.
     result_ptr exec(const char* sql, const pg_params& params, int result_format)
     {
+        if (in_pipeline_ && !end_pipeline())
+            return nullptr;
         PGconn* conn = session_->conn;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
         if (database_waits_interrupted()) {
@@ -342,12 +444,14 @@ private:
 
     void timed_out()
     {
+        in_pipeline_ = false;
         session_.reset();
         fail(pg_error_number, QStringLiteral("57014: ") + timed_out_text(timeout_));
     }
 
     void interrupted()
     {
+        in_pipeline_ = false;
         session_.reset();
         fail(pg_error_number, QStringLiteral("57014: ") + interrupted_text());
     }
@@ -356,6 +460,7 @@ private:
     {
         const QString text = QStringLiteral("%1: %2").arg(
             state, QString::fromUtf8(PQerrorMessage(session_->conn)).trimmed());
+        in_pipeline_ = false;
         session_.reset();
         return fail(pg_error_number, text);
     }
@@ -369,7 +474,9 @@ long closed(transaction& t)
 }
 
 // Reads a value with one query per piece: lo_get() ranges of a large object, substring()
-// ranges of a bytea column. Results come in binary form, without any text encoding.
+// ranges of a bytea column. Results come in binary form, without any text encoding, and the
+// next pieces are asked for ahead (see pg_backend::pipeline_send), so that the server works
+// while this process writes.
 class pg_blob_reader final : public blob_reader {
 public:
     // `piece_sql` takes the piece's offset (from 1) and length as its first two markers, then
@@ -382,6 +489,12 @@ public:
           large_object_(large_object)
     {
     }
+    ~pg_blob_reader() override
+    {
+        // Answers still on their way are collected, so that the connection can go on.
+        if (!session_.expired())
+            backend_->end_pipeline();
+    }
     std::int64_t size() const override { return size_; }
     bool is_null() const override { return null_; }
 
@@ -393,33 +506,10 @@ public:
             return closed(owner_);
         std::size_t done = 0;
         while (done < buffer.size() && offset_ < size_) {
-            if (start_ == std::size_t(piece_.size())) {
-                // Fetch large pieces: one round trip per piece, however small the reads are.
-                const std::int64_t want = std::min(blob_piece, size_ - offset_);
-                const QStringList params =
-                    large_object_
-                        ? QStringList{params_.front(), QString::number(offset_),
-                                      QString::number(want)}
-                        : QStringList{QString::number(offset_ + 1), QString::number(want)} +
-                              params_;
-                const result_ptr res = backend_->run(piece_sql_, pg_params(params), 1);
-                if (!res)
-                    return -1;
-                if (PQntuples(res.get()) != 1)
-                    return backend::fail(owner_, pg_error_number,
-                                         QStringLiteral("02000: the row of the value is gone"));
-                piece_ = QByteArray(PQgetvalue(res.get(), 0, 0), PQgetlength(res.get(), 0, 0));
-                start_ = 0;
-                if (piece_.isEmpty())
-                    return backend::fail(owner_, pg_error_number,
-                                         QStringLiteral("XX000: the value ended after %1 of %2 "
-                                                        "bytes")
-                                             .arg(offset_)
-                                             .arg(size_));
-            }
-            const std::size_t n =
-                std::min(buffer.size() - done, std::size_t(piece_.size()) - start_);
-            std::memcpy(buffer.data() + done, piece_.constData() + start_, n);
+            if (start_ == length_ && !next_piece())
+                return -1;
+            const std::size_t n = std::min(buffer.size() - done, length_ - start_);
+            std::memcpy(buffer.data() + done, data_ + start_, n);
             start_ += n;
             done += n;
             offset_ += std::int64_t(n);
@@ -429,6 +519,44 @@ public:
     }
 
 private:
+    // Pieces asked for ahead of the one being read.
+    static constexpr int ahead = 2;
+
+    bool next_piece()
+    {
+        while (asked_ < size_ && asked_ - offset_ <= ahead * blob_piece) {
+            const std::int64_t want = std::min(blob_piece, size_ - asked_);
+            const QStringList params =
+                large_object_
+                    ? QStringList{params_.front(), QString::number(asked_), QString::number(want)}
+                    : QStringList{QString::number(asked_ + 1), QString::number(want)} + params_;
+            if (!backend_->pipeline_send(piece_sql_, pg_params(params)))
+                return false;
+            asked_ += want;
+        }
+        piece_ = backend_->pipeline_receive();
+        if (!piece_)
+            return false;
+        if (asked_ >= size_ && backend_->pipelined() == 0 && !backend_->end_pipeline())
+            return false;
+        if (PQntuples(piece_.get()) != 1) {
+            backend::fail(owner_, pg_error_number,
+                          QStringLiteral("02000: the row of the value is gone"));
+            return false;
+        }
+        data_ = PQgetvalue(piece_.get(), 0, 0);
+        length_ = std::size_t(PQgetlength(piece_.get(), 0, 0));
+        start_ = 0;
+        if (length_ == 0) {
+            backend::fail(owner_, pg_error_number,
+                          QStringLiteral("XX000: the value ended after %1 of %2 bytes")
+                              .arg(offset_)
+                              .arg(size_));
+            return false;
+        }
+        return true;
+    }
+
     transaction& owner_;
     pg_backend* backend_; // valid while session_ is
     std::weak_ptr<pg_session> session_;
@@ -437,25 +565,13 @@ private:
     std::int64_t size_;
     bool null_;
     bool large_object_;
-    std::int64_t offset_ = 0;
-    QByteArray piece_;
+    std::int64_t offset_ = 0; // bytes read
+    std::int64_t asked_ = 0;  // bytes asked for
+    result_ptr piece_;
+    const char* data_ = nullptr;
+    std::size_t length_ = 0;
     std::size_t start_ = 0;
 };
-
-blob_storage pg_backend::storage(const QString& table, const QString& column)
-{
-    const auto key = std::pair(table, column);
-    if (const auto known = storage_.find(key); known != storage_.end())
-        return known->second;
-    std::vector<QStringList> rows;
-    if (query(QString::fromLatin1(postgresql_column_type_sql), {table, column}, rows, 1) < 0)
-        return blob_storage::unknown;
-    const blob_storage found = !rows.empty() && rows.front().front() == QLatin1String("oid")
-                                   ? blob_storage::large_object
-                                   : blob_storage::bytes;
-    storage_.emplace(key, found);
-    return found;
-}
 
 std::unique_ptr<blob_reader> pg_backend::open_blob(const QString& table, const QString& column,
                                                    const QString& where, const QStringList& params)

@@ -956,6 +956,37 @@ private slots:
         QCOMPARE(t->commit(), 0L);
     }
 
+    void a_reader_closed_early_leaves_the_connection_usable_data()
+    {
+        QTest::addColumn<QString>("backend");
+        per_backend("a megabyte of five read", [](QTestData&) {});
+    }
+    void a_reader_closed_early_leaves_the_connection_usable()
+    {
+        QFETCH(QString, backend);
+        const QByteArray data = pattern(5 * 1024 * 1024 + 3);
+        auto t = open(backend);
+        auto w = t->insert_blob(QStringLiteral("t_file"), {"filename", "ver"},
+                                {QStringLiteral("early.bin"), QStringLiteral("7")},
+                                QStringLiteral("filedata"), data.size());
+        QVERIFY(w);
+        QCOMPARE(w->write(std::as_bytes(std::span(data.constData(), data.size()))), 0L);
+        QCOMPARE(w->finish(), 0L);
+        w.reset();
+        auto r = t->open_blob(QStringLiteral("t_file"), QStringLiteral("filedata"),
+                              QStringLiteral("filename = ?"), {QStringLiteral("early.bin")});
+        QVERIFY2(r, qPrintable(t->sqlerrtext));
+        std::vector<std::byte> buffer(1024 * 1024);
+        QCOMPARE(r->read(buffer), std::int64_t(buffer.size()));
+        QVERIFY(std::memcmp(buffer.data(), data.constData(), buffer.size()) == 0);
+        r.reset(); // with pieces still on their way
+        QCOMPARE(t->select_value(QStringLiteral("select count(*) from t_file where filename = ?"),
+                                 {QStringLiteral("early.bin")})
+                     .value_or("?"),
+                 QStringLiteral("1"));
+        QCOMPARE(t->rollback(), 0L);
+    }
+
     void reader_fails_after_disconnect_data()
     {
         QTest::addColumn<QString>("backend");
