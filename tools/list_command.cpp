@@ -18,22 +18,10 @@ int run_list(invocation& call)
     rt::transaction t;
     if (int rc = connect(call, t, *s); rc != success)
         return rc;
-    QString size;
-    switch (t.kind()) {
-    case rt::dbms_kind::sqlite:
-        size = QStringLiteral("length(filedata)");
-        break;
-    case rt::dbms_kind::postgresql:
-        // The size of a large object: the end offset of a descriptor opened for reading.
-        size = QStringLiteral("lo_lseek64(lo_open(filedata, 262144), 0, 2)");
-        break;
-    case rt::dbms_kind::odbc:
-    case rt::dbms_kind::sqlserver:
-        size = t.dialect() == rt::sql_dialect::tsql
-                   ? QStringLiteral("cast(datalength(filedata) as bigint)")
-                   : QStringLiteral("octet_length(filedata)");
-        break;
-    }
+    // Large objects or bytes, whichever form made the table.
+    const QString size = t.blob_size_sql(QStringLiteral("t_file"), QStringLiteral("filedata"));
+    if (size.isNull())
+        return database_error(call, t, QStringLiteral("cannot list the versions"));
     rt::cursor c = t.open_cursor(
         QStringLiteral("select ver, count(filename), coalesce(sum(%1), 0) from t_file group by "
                        "ver order by ver")

@@ -1,5 +1,7 @@
 #include "stop_signals.h"
 
+#include <rt/db/interruption.h>
+
 #include <csignal>
 #include <iterator>
 
@@ -14,6 +16,8 @@ struct sigaction previous[std::size(stopping)];
 void record(int signal)
 {
     caught = signal;
+    // A server that stopped answering must not hold the stop up.
+    rt::interrupt_database_waits();
 }
 
 } // namespace

@@ -22,8 +22,11 @@ namespace {
 /// trip carries about a megabyte while memory stays bounded whatever the file size.
 constexpr qint64 chunks_per_read = 32;
 
-job_result database_error(const rt::transaction& sqlca)
+job_result database_error(const rt::transaction& sqlca, job_view& view)
 {
+    // A stop request ends the database's waits with an error: it is a stop, not a failure.
+    if (!view.yield())
+        return job_result::cancelled;
     rt::messagebox(texts::title_database_error,
                    texts::database_error(sqlca.sqldbcode, sqlca.sqlerrtext), rt::icon::stop);
     return job_result::failed;
@@ -58,7 +61,7 @@ job_result store_file(rt::blob_reader& contents, staged_install& files, rt::tran
             if (offset == buffered) {
                 const qint64 n = contents.read(buffer);
                 if (n < 0)
-                    return database_error(sqlca);
+                    return database_error(sqlca, view);
                 if (n == 0) // the value is shorter than its announced size
                     return error(texts::download_failed);
                 buffered = n;
@@ -93,15 +96,15 @@ job_result install_version(update_server& server, const QString& version_text,
 
     const auto count = server.file_count(version_text);
     if (!count)
-        return database_error(sqlca);
+        return database_error(sqlca, view);
 
     rt::cursor names = server.file_names(version_text);
     if (sqlca.sqlcode < 0) // otherwise a list that could not be read would pass for an empty one
-        return database_error(sqlca);
+        return database_error(sqlca, view);
     qint64 number = 0;
     for (auto row = names.fetch(); row || sqlca.sqlcode != 100; row = names.fetch()) {
         if (sqlca.sqlcode < 0)
-            return database_error(sqlca);
+            return database_error(sqlca, view);
         const QString name = row->value(0);
         // The published SHA-256, when the table has the column: the download is verified with
         // it, and an installed copy that already matches is kept instead of fetched again.
@@ -116,7 +119,7 @@ job_result install_version(update_server& server, const QString& version_text,
 
         const auto contents = server.contents(name, version_text);
         if (sqlca.sqlcode < 0)
-            return database_error(sqlca);
+            return database_error(sqlca, view);
         if (!contents || contents->is_null() || contents->size() == 0)
             return error(texts::download_failed);
         view.set_status(texts::storing_line(number));

@@ -114,12 +114,16 @@ private:
 
     QStringList connection(const QString& backend) const
     {
+        return connection(backend, database_of(backend));
+    }
+    QStringList connection(const QString& backend, const QString& database) const
+    {
         if (backend == QLatin1String("sqlite"))
             return {QStringLiteral("--server"), QStringLiteral("sqlite:") + dir_.filePath("u.db")};
         return {QStringLiteral("--server"),
                 backend == QLatin1String("odbc") ? odbc_server() : pg_->server,
                 QStringLiteral("--database"),
-                database_of(backend),
+                database,
                 QStringLiteral("--user"),
                 pg_->user,
                 QStringLiteral("--password"),
@@ -128,6 +132,10 @@ private:
 
     std::unique_ptr<rt::transaction> open(const QString& backend) const
     {
+        return open(backend, database_of(backend));
+    }
+    std::unique_ptr<rt::transaction> open(const QString& backend, const QString& database) const
+    {
         auto t = std::make_unique<rt::transaction>();
         if (backend == QLatin1String("sqlite")) {
             t->servername = QStringLiteral("sqlite:") + dir_.filePath("u.db");
@@ -135,7 +143,7 @@ private:
             t->servername = backend == QLatin1String("odbc") ? odbc_server() : pg_->server;
             t->logid = pg_->user;
             t->logpass = pg_->password;
-            t->dbparm = QStringLiteral("Database='%1'").arg(database_of(backend));
+            t->dbparm = QStringLiteral("Database='%1'").arg(database);
         }
         t->connect();
         return t;
@@ -143,9 +151,9 @@ private:
 
     // The bytes stored for one file, or std::nullopt.
     std::optional<QByteArray> stored(const QString& backend, const QString& name,
-                                     const QString& ver) const
+                                     const QString& ver, const QString& database = {}) const
     {
-        auto t = open(backend);
+        auto t = open(backend, database.isEmpty() ? database_of(backend) : database);
         auto r = t->open_blob(QStringLiteral("t_file"), QStringLiteral("filedata"),
                               QStringLiteral("filename = ? and ver = ?"), {name, ver});
         if (!r)
@@ -608,6 +616,59 @@ private slots:
         QVERIFY(list.out.startsWith(QStringLiteral("version")));
         const outcome missing = run({"list", "--ini", dir + "/absent.ini"});
         QCOMPARE(missing.code, 1);
+    }
+
+    void each_postgresql_table_serves_both_forms_data()
+    {
+        QTest::addColumn<QString>("database"); // made by init through the other form
+        QTest::addColumn<QString>("form");
+        QTest::newRow("large objects (init through postgresql://), through odbc:")
+            << QString::fromLatin1(database_name) << "odbc";
+        QTest::newRow("bytea (init through odbc:), through postgresql://")
+            << QString::fromLatin1(odbc_database_name) << "postgresql";
+    }
+    // Whichever form made the table, the other publishes, replaces, lists and reads it.
+    void each_postgresql_table_serves_both_forms()
+    {
+        if (!pg_)
+            QSKIP("no PostgreSQL server");
+        QFETCH(QString, database);
+        QFETCH(QString, form);
+        const QString maker =
+            form == QLatin1String("odbc") ? QStringLiteral("postgresql") : QStringLiteral("odbc");
+        const QString objects = QStringLiteral("select count(*) from pg_largeobject_metadata");
+        const QString before = open(maker, database)->select_value(objects).value_or("?");
+        const QString file = base() + QStringLiteral("/big.bin");
+        const QStringList publish = QStringList{QStringLiteral("publish")} +
+                                    connection(form, database) +
+                                    QStringList{"--ver", "50.5", "--base", base(), file};
+        outcome r = run(publish);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        r = run(publish + QStringList{QStringLiteral("--replace")});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray contents = f.readAll();
+        const QRegularExpression line(
+            QStringLiteral("(^|\\n)50\\.5 +1 +%1\\n").arg(contents.size()));
+        for (const QString& way : {form, maker}) {
+            r = run(QStringList{QStringLiteral("list")} + connection(way, database));
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            QVERIFY2(r.out.contains(line), qPrintable(way + QStringLiteral(": ") + r.out));
+            QCOMPARE(stored(way, QStringLiteral("big.bin"), QStringLiteral("50.5"), database)
+                         .value_or("?"),
+                     contents);
+        }
+        // The replaced value's large object went with it; a bytea value needs none at all.
+        auto t = open(maker, database);
+        const qint64 added =
+            t->select_value(objects).value_or("?").toLongLong() - before.toLongLong();
+        QCOMPARE(added, database == QLatin1String(database_name) ? 1 : 0);
+        QCOMPARE(t->delete_blob_rows(QStringLiteral("t_file"), QStringLiteral("filedata"),
+                                     QStringLiteral("ver = ?"), {QStringLiteral("50.5")}),
+                 0L);
+        QCOMPARE(t->commit(), 0L);
+        QCOMPARE(t->select_value(objects).value_or("?"), before);
     }
 
     void cleanupTestCase()

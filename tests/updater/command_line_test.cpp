@@ -2,6 +2,7 @@
 // the binding of liblmget by name.
 
 #include "connection.h"
+#include "tcp_proxy.h"
 #include "texts.h"
 #include "update_server_fixture.h"
 
@@ -14,6 +15,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <QRegularExpression>
 
 #include <csignal>
 
@@ -114,6 +117,30 @@ QByteArray read(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+/// The server name of a PostgreSQL fixture (direct or through the ODBC driver) with `port` in
+/// place of the server's own, which goes to `own` if given.
+QString with_port(const QString& servername, int port, int* own = nullptr)
+{
+    static const QRegularExpression number(QStringLiteral("(:|Port=)([0-9]+)$"));
+    const auto m = number.match(servername);
+    if (own)
+        *own = m.captured(2).toInt();
+    return servername.left(m.capturedStart(2)) + QString::number(port);
+}
+
+/// Starts the hooked updater with `--update` in `dir`; its environment as run() makes it.
+std::unique_ptr<QProcess> start_update(const QString& dir, const QString& tmp,
+                                       const QString& statement_timeout)
+{
+    auto p = std::make_unique<QProcess>();
+    p->setWorkingDirectory(dir);
+    QProcessEnvironment env = environment(tmp);
+    env.insert(QStringLiteral("QORV_TEST_STATEMENT_TIMEOUT"), statement_timeout);
+    p->setProcessEnvironment(env);
+    p->start(hooked, {QStringLiteral("--update")});
+    return p;
 }
 
 } // namespace
@@ -459,6 +486,113 @@ private slots:
         QCOMPARE(r.status, -1);
         QVERIFY2(!r.err.contains(QLatin1String("steps:")), qPrintable(r.err));
         QCOMPARE(installed(server.install_dir()), before);
+    }
+
+    void a_stalled_download_ends_in_time_or_at_a_stop_signal_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<int>("signal"); // 0: none, the statement time-out ends the update
+        for (const char* form : {"postgresql", "odbc"}) {
+            const QString f = QString::fromLatin1(form);
+            QTest::addRow("%s: time-out", form) << f << 0;
+            QTest::addRow("%s: SIGTERM", form) << f << int(SIGTERM);
+            QTest::addRow("%s: SIGINT", form) << f << int(SIGINT);
+            QTest::addRow("%s: SIGHUP", form) << f << int(SIGHUP);
+        }
+    }
+
+    // The server stops answering in the middle of a file: the statement time-out ends the
+    // update with the database error, a stop signal ends it within a second, by that signal.
+    void a_stalled_download_ends_in_time_or_at_a_stop_signal()
+    {
+        QFETCH(QString, form);
+        QFETCH(int, signal);
+        update_server_fixture server(form);
+        if (!server.valid() && !postgresql_available())
+            QSKIP("the suite's PostgreSQL server is not running");
+        QVERIFY2(server.valid(), qPrintable(server.error()));
+        QVERIFY(
+            server.add({{"a.dll", "2", random_bytes(6 * 1024 * 1024, 7)}, {"b.dll", "2", "b"}}));
+        int server_port = 0;
+        with_port(server.servername(), 0, &server_port);
+        tcp_proxy proxy(server_port);
+        QVERIFY(
+            write_ini(server, QStringLiteral("1"), with_port(server.servername(), proxy.port())));
+        const auto before = installed(server.install_dir());
+
+        proxy.stall_after(3 * 1024 * 1024);
+        const int timeout = signal != 0 ? 60 : 2;
+        const auto p = start_update(server.install_dir(), tmp_.path(), QString::number(timeout));
+        QVERIFY(p->waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(proxy.stalled(), 30000);
+        QTest::qWait(300); // the updater waits for the rest now
+        QElapsedTimer clock;
+        clock.start();
+        if (signal != 0)
+            ::kill(static_cast<pid_t>(p->processId()), signal);
+        QVERIFY(p->waitForFinished(30000));
+        const qint64 elapsed = clock.elapsed();
+        const QString err = QString::fromUtf8(p->readAllStandardError());
+        if (signal != 0) {
+            QCOMPARE(p->exitStatus(), QProcess::CrashExit);
+            QCOMPARE(p->exitCode(), signal);
+            QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+        } else {
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p->exitCode(), 3);
+            QVERIFY2(err.contains(texts::title_database_error) &&
+                         err.contains(QStringLiteral("%1 s").arg(timeout)),
+                     qPrintable(err));
+            QVERIFY2(elapsed < (timeout + 5) * 1000, qPrintable(QString::number(elapsed)));
+        }
+        QCOMPARE(installed(server.install_dir()), before);
+    }
+
+    // The log-in's data source for the SQL Server driver exists while the driver connects.
+    void a_stop_signal_during_the_sql_server_log_in_leaves_no_file()
+    {
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QTcpServer silent; // accepts and never answers: the driver waits in its log-in
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QVERIFY(write_ini(server, QStringLiteral("1"),
+                          QStringLiteral("127.0.0.1,%1").arg(silent.serverPort())));
+        QTemporaryDir tmp;
+        QProcess p;
+        p.setWorkingDirectory(server.install_dir());
+        p.setProcessEnvironment(environment(tmp.path()));
+        p.start(program, {QStringLiteral("--update")});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 20000);
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(p.exitCode(), int(SIGTERM));
+        // Nothing but the single-instance lock, which a killed updater leaves for the next.
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("qorv_update.lock")});
+    }
+
+    // Debian's entry of the PostgreSQL ODBC driver switches its logs on for every program.
+    void an_odbc_run_leaves_no_driver_log()
+    {
+        update_server_fixture server(QStringLiteral("odbc"));
+        if (!server.valid() && !postgresql_available())
+            QSKIP("the suite's PostgreSQL server is not running");
+        QVERIFY2(server.valid(), qPrintable(server.error()));
+        QVERIFY(server.add({{"a.dll", "2", "a"}}));
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        QProcess p;
+        p.setWorkingDirectory(server.install_dir());
+        p.setProcessEnvironment(environment(tmp_.path()));
+        p.start(program, {QStringLiteral("--update")});
+        QVERIFY(p.waitForStarted());
+        const QString pid = QString::number(p.processId());
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QDir(QStringLiteral("/tmp"))
+                     .entryList({QStringLiteral("psqlodbc_*") + pid + QStringLiteral(".log"),
+                                 QStringLiteral("mylog_*") + pid + QStringLiteral(".log")}),
+                 QStringList());
     }
 };
 

@@ -3,6 +3,7 @@
 #include "install_step.h"
 #include "update_window.h"
 
+#include <rt/db/transaction_p.h>
 #include <rt/ui/messagebox.h>
 
 #include <QPushButton>
@@ -37,6 +38,8 @@ void print_steps()
 
 void install_hooks()
 {
+    if (const int seconds = qEnvironmentVariableIntValue("QORV_TEST_STATEMENT_TIMEOUT"))
+        rt::detail::set_default_statement_timeout(seconds);
     const QByteArray stop_point = qgetenv("QORV_TEST_STOP_AT");
     if (stop_point.isEmpty())
         return;

@@ -11,7 +11,8 @@ namespace qorv::test {
 /// QORV_TEST_STOP_AT=N[:term|:int|:hup] sends the program SIGKILL (or the signal named) at the
 /// N-th step of an
 /// install that changes the disk. Whenever the variable is set, the number of steps taken is
-/// printed on standard error at exit as "steps: N".
+/// printed on standard error at exit as "steps: N". QORV_TEST_STATEMENT_TIMEOUT=SECONDS
+/// replaces the build's statement time-out.
 void install_hooks();
 
 /// QORV_TEST_PRESS=1: messages are printed instead of shown in boxes, and the window's button is

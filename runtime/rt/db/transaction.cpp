@@ -3,6 +3,8 @@
 
 #include <QRegularExpression>
 
+#include <atomic>
+
 namespace rt {
 
 dbms_kind dbms_kind_of(const QString& servername)
@@ -39,6 +41,10 @@ transaction::~transaction() = default;
 
 void transaction::set_status(long code, long dbcode, const QString& text)
 {
+    if (code < 0 && backend_ && !backend_->connected() && lost_text_.isEmpty()) {
+        lost_code_ = dbcode;
+        lost_text_ = text;
+    }
     sqlcode = code;
     sqldbcode = code < 0 ? dbcode : 0;
     sqlerrtext = code < 0 ? text : QString();
@@ -49,6 +55,7 @@ long transaction::connect()
     if (backend_)
         backend_->disconnect();
     backend_.reset();
+    lost_text_.clear();
     switch (dbms_kind_of(servername)) {
     case dbms_kind::sqlite:
         backend_ = detail::make_sqlite_backend(*this);
@@ -62,8 +69,10 @@ long transaction::connect()
         break;
     }
     const long code = backend_->connect();
-    if (code < 0)
+    if (code < 0) {
         backend_.reset();
+        lost_text_.clear(); // never connected: nothing was lost
+    }
     return code;
 }
 
@@ -72,6 +81,7 @@ long transaction::disconnect()
     if (backend_)
         backend_->disconnect();
     backend_.reset();
+    lost_text_.clear();
     set_status(0);
     return 0;
 }
@@ -93,24 +103,26 @@ sql_dialect transaction::dialect() const
     return kind() == dbms_kind::sqlserver ? sql_dialect::tsql : sql_dialect::standard;
 }
 
-namespace {
-constexpr long not_connected_code = -1;
-const char* const not_connected_text = "not connected to a database";
-} // namespace
+long transaction::not_connected()
+{
+    if (!lost_text_.isEmpty())
+        set_status(-1, lost_code_, lost_text_);
+    else
+        set_status(-1, -1, QStringLiteral("not connected to a database"));
+    return sqlcode;
+}
 
 long transaction::execute(const QString& sql, const QStringList& params)
 {
-    if (!connected()) {
-        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
-        return sqlcode;
-    }
+    if (!connected())
+        return not_connected();
     return backend_->execute(sql, params);
 }
 
 std::optional<QString> transaction::select_value(const QString& sql, const QStringList& params)
 {
     if (!connected()) {
-        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        not_connected();
         return std::nullopt;
     }
     std::vector<QStringList> rows;
@@ -129,7 +141,7 @@ cursor transaction::open_cursor(const QString& sql, const QStringList& params)
     cursor c;
     c.owner_ = this;
     if (!connected())
-        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        not_connected();
     else
         backend_->query(sql, params, c.rows_, static_cast<std::size_t>(-1));
     if (sqlcode < 0) {
@@ -145,7 +157,7 @@ std::unique_ptr<blob_reader> transaction::open_blob(const QString& table, const 
                                                     const QString& where, const QStringList& params)
 {
     if (!connected()) {
-        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        not_connected();
         return nullptr;
     }
     return backend_->open_blob(table, column, where, params);
@@ -157,7 +169,7 @@ std::unique_ptr<blob_writer> transaction::insert_blob(const QString& table,
                                                       const QString& blob_column, std::int64_t size)
 {
     if (!connected()) {
-        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
+        not_connected();
         return nullptr;
     }
     if (columns.size() != values.size() || size < 0) {
@@ -169,20 +181,55 @@ std::unique_ptr<blob_writer> transaction::insert_blob(const QString& table,
 
 long transaction::commit()
 {
-    if (!connected()) {
-        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
-        return sqlcode;
-    }
+    if (!connected())
+        return not_connected();
     return backend_->commit();
 }
 
 long transaction::rollback()
 {
-    if (!connected()) {
-        set_status(-1, not_connected_code, QString::fromLatin1(not_connected_text));
-        return sqlcode;
-    }
+    if (!connected())
+        return not_connected();
     return backend_->rollback();
+}
+
+QString transaction::blob_size_sql(const QString& table, const QString& column)
+{
+    if (!connected()) {
+        not_connected();
+        return {};
+    }
+    switch (backend_->storage(table, column)) {
+    case detail::blob_storage::unknown:
+        return {};
+    case detail::blob_storage::large_object:
+        set_status(0);
+        return detail::large_object_size_sql(column);
+    case detail::blob_storage::bytes:
+        break;
+    }
+    set_status(0);
+    if (kind() == dbms_kind::sqlite)
+        return QStringLiteral("length(%1)").arg(column);
+    if (dialect() == sql_dialect::tsql)
+        return QStringLiteral("cast(datalength(%1) as bigint)").arg(column);
+    return QStringLiteral("octet_length(%1)").arg(column);
+}
+
+long transaction::delete_blob_rows(const QString& table, const QString& blob_column,
+                                   const QString& where, const QStringList& params)
+{
+    if (!connected())
+        return not_connected();
+    const detail::blob_storage storage = backend_->storage(table, blob_column);
+    if (storage == detail::blob_storage::unknown)
+        return sqlcode;
+    if (storage == detail::blob_storage::large_object &&
+        !select_value(QStringLiteral("select count(lo_unlink(%1)) from %2 where %3")
+                          .arg(blob_column, table, where),
+                      params))
+        return sqlcode;
+    return execute(QStringLiteral("delete from %1 where %2").arg(table, where), params);
 }
 
 QString transaction::dbparm_value(const QString& dbparm, const QString& name)
@@ -243,12 +290,60 @@ int connect_timeout(const QString& dbparm)
     return ok && seconds > 0 ? seconds : 5;
 }
 
+namespace {
+std::atomic<int> default_statement_timeout{QORV_STATEMENT_TIMEOUT};
+}
+
 int statement_timeout(const QString& dbparm)
 {
     bool ok = false;
     const int seconds =
         transaction::dbparm_value(dbparm, QStringLiteral("StatementTimeout")).toInt(&ok);
-    return ok && seconds > 0 ? seconds : QORV_STATEMENT_TIMEOUT;
+    return ok && seconds > 0 ? seconds : default_statement_timeout.load();
+}
+
+void set_default_statement_timeout(int seconds)
+{
+    if (seconds > 0)
+        default_statement_timeout = seconds;
+}
+
+blob_storage backend::postgresql_storage(const QString& table, const QString& column)
+{
+    const auto key = std::pair(table, column);
+    if (const auto known = storage_.find(key); known != storage_.end())
+        return known->second;
+    std::vector<QStringList> rows;
+    if (query(QStringLiteral("select format_type(atttypid, null) from pg_attribute where attrelid "
+                             "= cast(? as regclass) and attname = ? and not attisdropped"),
+              {table, column}, rows, 1) < 0)
+        return blob_storage::unknown;
+    const blob_storage found = !rows.empty() && rows.front().front() == QLatin1String("oid")
+                                   ? blob_storage::large_object
+                                   : blob_storage::bytes;
+    storage_.emplace(key, found);
+    return found;
+}
+
+QString large_object_size_sql(const QString& column)
+{
+    // The end offset of a descriptor opened for reading (262144: INV_READ).
+    return QStringLiteral("case when %1 is null then null else lo_lseek64(lo_open(%1, 262144), "
+                          "0, 2) end")
+        .arg(column);
+}
+
+QString timed_out_text(int seconds)
+{
+    return QStringLiteral("the database server did not answer within %1 s; the connection was "
+                          "closed")
+        .arg(seconds);
+}
+
+QString interrupted_text()
+{
+    return QStringLiteral("the wait for the database server was interrupted; the connection was "
+                          "closed");
 }
 
 QString text_of(const char* data, std::size_t size)

@@ -135,16 +135,27 @@ public:
                                            const QString& where, const QStringList& params);
     /// Inserts one row into `table`: `columns` take `values` (passed as text like statement
     /// parameters) and `blob_column` takes a value of exactly `size` bytes that the returned
-    /// writer fills. On SQLite the column holds the bytes; on PostgreSQL it holds the oid of a
-    /// new large object (created inside the transaction, so a rollback removes it); on SQL
-    /// Server the bytes are sent with the statement. Returns nullptr with sqlcode -1 on failure,
-    /// for instance when the value exceeds the backend's size limit.
+    /// writer fills. On SQLite the column holds the bytes; on PostgreSQL a column of type oid
+    /// holds the oid of a new large object (created inside the transaction, so a rollback
+    /// removes it) and a bytea column the bytes, gathered in a large object and inserted with
+    /// the row by finish(); on SQL Server the bytes are sent with the statement. Returns nullptr
+    /// with sqlcode -1 on failure, for instance when the value exceeds the backend's size limit.
     std::unique_ptr<blob_writer> insert_blob(const QString& table, const QStringList& columns,
                                              const QStringList& values, const QString& blob_column,
                                              std::int64_t size);
 
     long commit();
     long rollback();
+
+    /// An SQL expression for the size in bytes of the value in `column` of a row of `table`
+    /// (null for a null value), for the connected server and the way the column holds values:
+    /// on PostgreSQL a column of type oid refers to large objects, any other holds the bytes.
+    /// A null QString, with sqlcode -1, when the column's type cannot be read.
+    QString blob_size_sql(const QString& table, const QString& column);
+    /// Deletes the rows of `table` that match `where` (a condition with '?' parameters) with
+    /// the large objects their `blob_column` refers to, if it refers to any. Returns sqlcode.
+    long delete_blob_rows(const QString& table, const QString& blob_column, const QString& where,
+                          const QStringList& params);
 
     /// The value of pair `name` of a dbparm text such as
     /// `timeout = 5,Database='exam's db',Provider='SQLNCLI10'`: names match without regard to
@@ -157,7 +168,12 @@ private:
     friend class cursor;
     friend class detail::backend;
     void set_status(long code, long dbcode = 0, const QString& text = {});
+    long not_connected();
     std::unique_ptr<detail::backend> backend_;
+    // Why the backend closed its connection (a time-out, an interruption, a lost link), so that
+    // later operations report that instead of a bare "not connected".
+    long lost_code_ = 0;
+    QString lost_text_;
 };
 
 } // namespace rt

@@ -11,10 +11,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
 namespace rt::detail {
+
+/// How a column holds large values.
+enum class blob_storage {
+    bytes,        ///< in the row (blob, bytea, varbinary(max))
+    large_object, ///< PostgreSQL: the row holds the oid of a large object
+    unknown,      ///< could not be found out; the status says why
+};
 
 /// One database client library behind a transaction. Every operation reports through the
 /// transaction's status fields (ok() / fail()) and returns its sqlcode; none throws.
@@ -42,6 +50,14 @@ public:
                 const QString& blob_column, std::int64_t size) = 0;
     virtual long commit() = 0;
     virtual long rollback() = 0;
+    /// How `column` of `table` holds its values on this server.
+    virtual blob_storage storage(const QString& /*table*/, const QString& /*column*/)
+    {
+        return blob_storage::bytes;
+    }
+    /// storage() of a PostgreSQL server, whichever client reaches it: large objects when the
+    /// column's type is oid. Read once per column and connection.
+    blob_storage postgresql_storage(const QString& table, const QString& column);
 
     transaction& owner() const { return owner_; }
     long ok(long code = 0) const { return ok(owner_, code); }
@@ -61,6 +77,7 @@ public:
 
 private:
     transaction& owner_;
+    std::map<std::pair<QString, QString>, blob_storage> storage_;
 };
 
 std::unique_ptr<backend> make_sqlite_backend(transaction& owner);
@@ -71,8 +88,11 @@ std::unique_ptr<backend> make_odbc_backend(transaction& owner);
 int connect_timeout(const QString& dbparm);
 
 /// The time-out in seconds of every statement and every piece of a large value: dbparm's
-/// "StatementTimeout" pair, else the build's default (QORV_STATEMENT_TIMEOUT, 30 seconds).
+/// "StatementTimeout" pair, else the default (the build's QORV_STATEMENT_TIMEOUT, 30 seconds).
 int statement_timeout(const QString& dbparm);
+/// Replaces the default of statement_timeout() for this process (the updater's test build
+/// shortens it, so that its tests need not wait for the real time-out).
+void set_default_statement_timeout(int seconds);
 
 /// Rewrites '?' placeholders to $1, $2, … outside quoted literals, quoted identifiers,
 /// dollar-quoted strings and comments.
@@ -84,6 +104,27 @@ QString text_of(const char* data, std::size_t size);
 /// "insert into T (c1, …, blob) values (p1, …, blob_value)" where each pi is '?'.
 QString insert_statement(const QString& table, const QStringList& columns,
                          const QString& blob_column, const QString& blob_value);
+
+/// Readable while database waits are interrupted (see interruption.h); -1 when the process could
+/// not make its pipe.
+int interruption_fd() noexcept;
+
+/// The status text of a wait that ended without the server's answer, after `seconds`.
+QString timed_out_text(int seconds);
+/// The status text of a wait that ended because database waits were interrupted.
+QString interrupted_text();
+
+/// PostgreSQL: the size of the large object whose oid `column` holds (null for a null oid).
+QString large_object_size_sql(const QString& column);
+
+/// Whether an "odbc:" connection string reaches PostgreSQL's driver (psqlODBC), by the driver
+/// it names or the driver of the data source it names.
+bool is_postgresql_driver(const QString& connection_string);
+
+/// The connection string for an "odbc:" server: `text` with the database, login and password
+/// added (each unless `text` names its own), written so that the driver reads them exactly.
+QString odbc_connection_string(QString text, const QString& database, const QString& user,
+                               const QString& password, bool postgresql_driver);
 
 /// Size of the pieces in which large values are moved internally.
 inline constexpr std::int64_t blob_piece = 1 << 20;

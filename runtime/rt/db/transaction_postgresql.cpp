@@ -3,6 +3,7 @@
 // lo_put. Every command is sent asynchronously and waited for with a deadline, so that a server
 // that stops answering ends in an error instead of a hang.
 
+#include <rt/db/interruption.h>
 #include <rt/db/transaction_p.h>
 
 #include <QUrl>
@@ -12,6 +13,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -176,6 +178,10 @@ public:
 
     long commit() override { return end("commit"); }
     long rollback() override { return end("rollback"); }
+    blob_storage storage(const QString& table, const QString& column) override
+    {
+        return postgresql_storage(table, column);
+    }
 
     // Begins a transaction unless one is open. With automatic commit, writing a large object
     // still needs one: `own` tells the caller to end it.
@@ -240,9 +246,108 @@ public:
         return res;
     }
 
+    // Piece queries of a reader are pipelined: the next pieces are asked for before the
+    // current one is written, so that the server prepares them meanwhile. Each answer is
+    // waited for with the statement time-out. A failure closes the connection, whose pipeline
+    // state is unknown then.
+
+    // Sends one more query into the pipeline (entered on the first).
+    bool pipeline_send(const QString& sql, const pg_params& params)
+    {
+        if (!in_pipeline_) {
+            if (begin() < 0)
+                return false;
+            if (!PQenterPipelineMode(session_->conn)) {
+                lost(QStringLiteral("08006"));
+                return false;
+            }
+            in_pipeline_ = true;
+            pipelined_ = 0;
+        }
+        PGconn* conn = session_->conn;
+        const QByteArray text = number_placeholders(sql).toUtf8();
+        if (!PQsendQueryParams(conn, text.constData(), int(params.values.size()), nullptr,
+                               params.values.data(), params.lengths.data(), params.formats.data(),
+                               1) ||
+            !PQsendFlushRequest(conn)) {
+            lost(QStringLiteral("08006"));
+            return false;
+        }
+        ++pipelined_;
+        return flush(std::chrono::steady_clock::now() + std::chrono::seconds(timeout_));
+    }
+
+    // The result of the oldest query of the pipeline; nullptr, with the status set and the
+    // connection closed, on failure.
+    result_ptr pipeline_receive()
+    {
+        PGconn* conn = session_->conn;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
+        result_ptr result;
+        for (;;) {
+            while (PQisBusy(conn))
+                if (!wait(deadline, false))
+                    return nullptr;
+            result_ptr next(PQgetResult(conn));
+            if (!next)
+                break; // the end of this query's results
+            result = std::move(next);
+        }
+        --pipelined_;
+        if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+            const QString text =
+                result ? QString::fromUtf8(PQresultErrorMessage(result.get())).trimmed()
+                       : QString();
+            const char* state =
+                result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+            in_pipeline_ = false;
+            session_.reset();
+            fail(pg_error_number,
+                 QStringLiteral("%1: %2").arg(QString::fromUtf8(state ? state : "08006"), text));
+            return nullptr;
+        }
+        return result;
+    }
+
+    // Collects what is still pipelined and leaves pipeline mode; false (connection closed) if
+    // the server does not answer.
+    bool end_pipeline()
+    {
+        if (!in_pipeline_)
+            return true;
+        while (pipelined_ > 0)
+            if (!pipeline_receive())
+                return false;
+        in_pipeline_ = false;
+        if (!PQexitPipelineMode(session_->conn)) {
+            lost(QStringLiteral("08006"));
+            return false;
+        }
+        return true;
+    }
+
+    int pipelined() const { return pipelined_; }
+
     std::shared_ptr<pg_session> session_;
 
 private:
+    bool flush(std::chrono::steady_clock::time_point deadline)
+    {
+        for (;;) { // until everything is sent
+            const int flushed = PQflush(session_->conn);
+            if (flushed == 0)
+                return true;
+            if (flushed < 0) {
+                lost(QStringLiteral("08006"));
+                return false;
+            }
+            if (!wait(deadline, true))
+                return false;
+        }
+    }
+
+    bool in_pipeline_ = false;
+    int pipelined_ = 0; // queries sent into the pipeline and not yet collected
     long end(const char* verb)
     {
         if (!session_->in_transaction)
@@ -263,8 +368,14 @@ private:
     // closed then, because its state is unknown.
     result_ptr exec(const char* sql, const pg_params& params, int result_format)
     {
+        if (in_pipeline_ && !end_pipeline())
+            return nullptr;
         PGconn* conn = session_->conn;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
+        if (database_waits_interrupted()) {
+            interrupted();
+            return nullptr;
+        }
         if (!PQsendQueryParams(conn, sql, int(params.values.size()), nullptr, params.values.data(),
                                params.lengths.data(), params.formats.data(), result_format)) {
             lost(QStringLiteral("08006"));
@@ -297,21 +408,34 @@ private:
     }
 
     // Waits until the connection can be read (or written, when `writing`) and reads what came.
+    // A stop request (see interruption.h) ends the wait at once; a signal that merely interrupts
+    // poll() does not restart the time allowed.
     bool wait(std::chrono::steady_clock::time_point deadline, bool writing)
     {
         PGconn* conn = session_->conn;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd fd{PQsocket(conn), short(POLLIN | (writing ? POLLOUT : 0)), 0};
+        pollfd fds[2] = {{PQsocket(conn), short(POLLIN | (writing ? POLLOUT : 0)), 0},
+                         {interruption_fd(), POLLIN, 0}};
         int ready;
-        do
-            ready = ::poll(&fd, 1, int(std::max<std::int64_t>(left.count(), 0)));
-        while (ready < 0 && errno == EINTR);
+        for (;;) {
+            if (database_waits_interrupted()) {
+                interrupted();
+                return false;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            ready = ::poll(fds, 2, int(std::max<std::int64_t>(left.count(), 0)));
+            if (ready >= 0 || errno != EINTR)
+                break;
+        }
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            interrupted();
+            return false;
+        }
         if (ready == 0) {
             timed_out();
             return false;
         }
-        if (ready < 0 || ((fd.revents & POLLIN) && !PQconsumeInput(conn))) {
+        if (ready < 0 || ((fds[0].revents & POLLIN) && !PQconsumeInput(conn))) {
             lost(QStringLiteral("08006"));
             return false;
         }
@@ -320,17 +444,23 @@ private:
 
     void timed_out()
     {
+        in_pipeline_ = false;
         session_.reset();
-        fail(pg_error_number,
-             QStringLiteral("57014: the database server did not answer within %1 s; the "
-                            "connection was closed")
-                 .arg(timeout_));
+        fail(pg_error_number, QStringLiteral("57014: ") + timed_out_text(timeout_));
+    }
+
+    void interrupted()
+    {
+        in_pipeline_ = false;
+        session_.reset();
+        fail(pg_error_number, QStringLiteral("57014: ") + interrupted_text());
     }
 
     long lost(const QString& state)
     {
         const QString text = QStringLiteral("%1: %2").arg(
             state, QString::fromUtf8(PQerrorMessage(session_->conn)).trimmed());
+        in_pipeline_ = false;
         session_.reset();
         return fail(pg_error_number, text);
     }
@@ -343,45 +473,43 @@ long closed(transaction& t)
     return backend::fail(t, pg_error_number, QStringLiteral("08003: the connection was closed"));
 }
 
+// Reads a value with one query per piece: lo_get() ranges of a large object, substring()
+// ranges of a bytea column. Results come in binary form, without any text encoding, and the
+// next pieces are asked for ahead (see pg_backend::pipeline_send), so that the server works
+// while this process writes.
 class pg_blob_reader final : public blob_reader {
 public:
-    pg_blob_reader(pg_backend& backend, QString oid, std::int64_t size)
+    // `piece_sql` takes the piece's offset (from 1) and length as its first two markers, then
+    // `params`; for a large object `params` is its oid, and the markers take the oid, the
+    // offset (from 0) and the length.
+    pg_blob_reader(pg_backend& backend, QString piece_sql, QStringList params, std::int64_t size,
+                   bool null, bool large_object)
         : owner_(backend.owner()), backend_(&backend), session_(backend.session_),
-          oid_(std::move(oid)), size_(size)
+          piece_sql_(std::move(piece_sql)), params_(std::move(params)), size_(size), null_(null),
+          large_object_(large_object)
     {
     }
+    ~pg_blob_reader() override
+    {
+        // Answers still on their way are collected, so that the connection can go on.
+        if (!session_.expired())
+            backend_->end_pipeline();
+    }
     std::int64_t size() const override { return size_; }
-    bool is_null() const override { return oid_.isNull(); }
+    bool is_null() const override { return null_; }
 
     std::int64_t read(std::span<std::byte> buffer) override
     {
-        if (oid_.isNull() || buffer.empty() || offset_ >= size_)
+        if (null_ || buffer.empty() || offset_ >= size_)
             return 0;
         if (session_.expired())
             return closed(owner_);
         std::size_t done = 0;
         while (done < buffer.size() && offset_ < size_) {
-            if (start_ == std::size_t(piece_.size())) {
-                // Fetch large pieces: one round trip per piece, however small the reads are.
-                const std::int64_t want = std::min(blob_piece, size_ - offset_);
-                const result_ptr res = backend_->run(
-                    QStringLiteral("select lo_get(?::oid, ?::bigint, ?::integer)"),
-                    pg_params({oid_, QString::number(offset_), QString::number(want)}), 1);
-                if (!res)
-                    return -1;
-                piece_ = QByteArray(PQgetvalue(res.get(), 0, 0), PQgetlength(res.get(), 0, 0));
-                start_ = 0;
-                if (piece_.isEmpty())
-                    return backend::fail(owner_, pg_error_number,
-                                         QStringLiteral("XX000: the large object %1 ended after "
-                                                        "%2 of %3 bytes")
-                                             .arg(oid_)
-                                             .arg(offset_)
-                                             .arg(size_));
-            }
-            const std::size_t n =
-                std::min(buffer.size() - done, std::size_t(piece_.size()) - start_);
-            std::memcpy(buffer.data() + done, piece_.constData() + start_, n);
+            if (start_ == length_ && !next_piece())
+                return -1;
+            const std::size_t n = std::min(buffer.size() - done, length_ - start_);
+            std::memcpy(buffer.data() + done, data_ + start_, n);
             start_ += n;
             done += n;
             offset_ += std::int64_t(n);
@@ -391,54 +519,104 @@ public:
     }
 
 private:
+    // Pieces asked for ahead of the one being read.
+    static constexpr int ahead = 2;
+
+    bool next_piece()
+    {
+        while (asked_ < size_ && asked_ - offset_ <= ahead * blob_piece) {
+            const std::int64_t want = std::min(blob_piece, size_ - asked_);
+            const QStringList params =
+                large_object_
+                    ? QStringList{params_.front(), QString::number(asked_), QString::number(want)}
+                    : QStringList{QString::number(asked_ + 1), QString::number(want)} + params_;
+            if (!backend_->pipeline_send(piece_sql_, pg_params(params)))
+                return false;
+            asked_ += want;
+        }
+        piece_ = backend_->pipeline_receive();
+        if (!piece_)
+            return false;
+        if (asked_ >= size_ && backend_->pipelined() == 0 && !backend_->end_pipeline())
+            return false;
+        if (PQntuples(piece_.get()) != 1) {
+            backend::fail(owner_, pg_error_number,
+                          QStringLiteral("02000: the row of the value is gone"));
+            return false;
+        }
+        data_ = PQgetvalue(piece_.get(), 0, 0);
+        length_ = std::size_t(PQgetlength(piece_.get(), 0, 0));
+        start_ = 0;
+        if (length_ == 0) {
+            backend::fail(owner_, pg_error_number,
+                          QStringLiteral("XX000: the value ended after %1 of %2 bytes")
+                              .arg(offset_)
+                              .arg(size_));
+            return false;
+        }
+        return true;
+    }
+
     transaction& owner_;
     pg_backend* backend_; // valid while session_ is
     std::weak_ptr<pg_session> session_;
-    QString oid_; // null for a null value
+    QString piece_sql_;
+    QStringList params_;
     std::int64_t size_;
-    std::int64_t offset_ = 0;
-    QByteArray piece_;
+    bool null_;
+    bool large_object_;
+    std::int64_t offset_ = 0; // bytes read
+    std::int64_t asked_ = 0;  // bytes asked for
+    result_ptr piece_;
+    const char* data_ = nullptr;
+    std::size_t length_ = 0;
     std::size_t start_ = 0;
 };
 
 std::unique_ptr<blob_reader> pg_backend::open_blob(const QString& table, const QString& column,
                                                    const QString& where, const QStringList& params)
 {
+    const blob_storage kind = storage(table, column);
+    if (kind == blob_storage::unknown)
+        return nullptr;
+    const bool large_object = kind == blob_storage::large_object;
+    // The size, and for a large object its oid, in one round trip.
     std::vector<QStringList> rows;
-    if (query(QStringLiteral("select %1 from %2 where %3").arg(column, table, where), params, rows,
-              1) < 0)
+    const QString sql =
+        large_object
+            ? QStringLiteral("select %1, %2 from %3 where %4")
+                  .arg(large_object_size_sql(column), column, table, where)
+            : QStringLiteral("select octet_length(%1) from %2 where %3").arg(column, table, where);
+    if (query(sql, params, rows, 1) < 0)
         return nullptr;
     if (rows.empty()) {
         ok(100);
         return nullptr;
     }
-    const QString oid = rows.front().front();
-    if (oid.isNull()) {
-        ok();
-        return std::make_unique<pg_blob_reader>(*this, QString(), 0);
-    }
-    bool valid = false;
-    oid.toUInt(&valid);
-    if (!valid) {
-        abandon_transaction();
-        fail(pg_error_number,
-             QStringLiteral("42804: column %1 does not hold a large object").arg(column));
-        return nullptr;
-    }
-    // The size is the end offset of a descriptor that lives as long as the statement.
-    rows.clear();
-    if (query(QStringLiteral("select lo_lseek64(lo_open(?::oid, 262144), 0, 2)"), {oid}, rows, 1) <
-        0)
-        return nullptr;
+    const bool null = rows.front().front().isNull();
+    const std::int64_t size = null ? 0 : rows.front().front().toLongLong();
     ok();
-    return std::make_unique<pg_blob_reader>(*this, oid, rows.front().front().toLongLong());
+    if (large_object)
+        return std::make_unique<pg_blob_reader>(
+            *this, QStringLiteral("select lo_get(?::oid, ?::bigint, ?::integer)"),
+            QStringList{rows.front().at(1)}, size, null, true);
+    return std::make_unique<pg_blob_reader>(
+        *this,
+        QStringLiteral("select substring(%1 from ?::integer for ?::integer) from %2 where %3")
+            .arg(column, table, where),
+        params, size, null, false);
 }
 
+// Writes a value into a large object in pieces with lo_put(). For a bytea column the large
+// object only gathers the value: finish() inserts the row with it (`insert_sql` taking
+// `insert_params` and the oid) and removes the object.
 class pg_blob_writer final : public blob_writer {
 public:
-    pg_blob_writer(pg_backend& backend, QString oid, std::int64_t size, bool own_transaction)
+    pg_blob_writer(pg_backend& backend, QString oid, std::int64_t size, bool own_transaction,
+                   QString insert_sql = {}, QStringList insert_params = {})
         : owner_(backend.owner()), backend_(&backend), session_(backend.session_),
-          oid_(std::move(oid)), size_(size), own_transaction_(own_transaction)
+          oid_(std::move(oid)), size_(size), own_transaction_(own_transaction),
+          insert_sql_(std::move(insert_sql)), insert_params_(std::move(insert_params))
     {
     }
     ~pg_blob_writer() override
@@ -482,6 +660,10 @@ public:
                 owner_, pg_error_number,
                 QStringLiteral("22000: %1 of %2 announced bytes written").arg(offset_).arg(size_));
         done_ = true;
+        if (!insert_sql_.isEmpty() &&
+            (!backend_->run(insert_sql_, pg_params(insert_params_ + QStringList{oid_})) ||
+             !backend_->run(QStringLiteral("select lo_unlink(?::oid)"), pg_params({oid_}))))
+            return -1;
         if (own_transaction_) {
             own_transaction_ = false;
             return backend_->commit();
@@ -496,6 +678,8 @@ private:
     QString oid_;
     std::int64_t size_;
     bool own_transaction_;
+    QString insert_sql_;
+    QStringList insert_params_;
     std::int64_t offset_ = 0;
     bool done_ = false;
 };
@@ -508,11 +692,21 @@ std::unique_ptr<blob_writer> pg_backend::insert_blob(const QString& table,
     bool own = false;
     if (begin(true, &own) < 0)
         return nullptr;
+    const blob_storage kind = storage(table, blob_column);
+    if (kind == blob_storage::unknown)
+        return nullptr;
     // Created inside the transaction, so that a rollback removes the object with the row.
     std::vector<QStringList> rows;
     if (query(QStringLiteral("select lo_create(0)"), {}, rows, 1) < 0)
         return nullptr;
     const QString oid = rows.front().front();
+    if (kind == blob_storage::bytes) {
+        ok();
+        return std::make_unique<pg_blob_writer>(
+            *this, oid, size, own,
+            insert_statement(table, columns, blob_column, QStringLiteral("lo_get(?::oid)")),
+            values);
+    }
     QStringList params = values;
     params << oid;
     if (execute(insert_statement(table, columns, blob_column, QStringLiteral("?")), params) < 0)

@@ -1,5 +1,6 @@
 // SQLite backend of rt::transaction, directly over libsqlite3.
 
+#include <rt/db/interruption.h>
 #include <rt/db/transaction_p.h>
 
 #include <QDir>
@@ -8,8 +9,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <utility>
+
+#include <poll.h>
 
 namespace rt::detail {
 namespace {
@@ -18,7 +23,45 @@ namespace {
 // disconnect. sqlite3_close_v2 keeps the database alive until the last blob handle is closed.
 struct sqlite_session {
     sqlite3* db = nullptr;
+    int timeout = 30; // seconds a statement may wait for another connection's lock
+    // Why SQLite gave up its last wait, when it was our handlers that told it to.
+    enum class stop { none, timed_out, interrupted } stopped = stop::none;
+    std::chrono::steady_clock::time_point busy_since;
     ~sqlite_session() { sqlite3_close_v2(db); }
+
+    // Waits for another connection's lock in short steps until the time-out, and not at all
+    // once database waits are interrupted (the interruption pipe wakes the step at once).
+    static int busy(void* self, int count)
+    {
+        auto& s = *static_cast<sqlite_session*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (count == 0)
+            s.busy_since = now;
+        if (database_waits_interrupted()) {
+            s.stopped = stop::interrupted;
+            return 0;
+        }
+        const auto left = s.busy_since + std::chrono::seconds(s.timeout) - now;
+        if (left <= std::chrono::steady_clock::duration::zero()) {
+            s.stopped = stop::timed_out;
+            return 0;
+        }
+        pollfd fd{interruption_fd(), POLLIN, 0};
+        const auto step = std::min<std::int64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1, 20);
+        ::poll(&fd, 1, int(step));
+        return 1;
+    }
+
+    // Ends a long statement when database waits are interrupted.
+    static int progress(void* self)
+    {
+        auto& s = *static_cast<sqlite_session*>(self);
+        if (!database_waits_interrupted())
+            return 0;
+        s.stopped = stop::interrupted;
+        return 1;
+    }
 };
 
 class sqlite_blob_reader final : public blob_reader {
@@ -86,7 +129,9 @@ public:
                                              : QString::fromUtf8(sqlite3_errstr(rc));
             return fail(rc, QStringLiteral("%1: %2").arg(text, path));
         }
-        sqlite3_busy_timeout(session->db, connect_timeout(t.dbparm) * 1000);
+        session->timeout = statement_timeout(t.dbparm);
+        sqlite3_busy_handler(session->db, sqlite_session::busy, session.get());
+        sqlite3_progress_handler(session->db, 10000, sqlite_session::progress, session.get());
         session_ = std::move(session);
         in_transaction_ = false;
         // Reading the schema proves that the file is a database.
@@ -212,7 +257,18 @@ public:
 
     long error() const
     {
-        return fail(sqlite3_errcode(session_->db), QString::fromUtf8(sqlite3_errmsg(session_->db)));
+        const int code = sqlite3_errcode(session_->db);
+        switch (std::exchange(session_->stopped, sqlite_session::stop::none)) {
+        case sqlite_session::stop::timed_out:
+            return fail(code, QStringLiteral("database is locked: another connection held it for "
+                                             "%1 s")
+                                  .arg(session_->timeout));
+        case sqlite_session::stop::interrupted:
+            return fail(code, QStringLiteral("interrupted: the program was asked to stop"));
+        case sqlite_session::stop::none:
+            break;
+        }
+        return fail(code, QString::fromUtf8(sqlite3_errmsg(session_->db)));
     }
 
 private:

@@ -2,7 +2,9 @@
 // Every backend-dependent table runs each case once per backend; the row name starts with it.
 
 #include "pg_server.h"
+#include "tcp_proxy.h"
 #include "tds_responder.h"
+#include <rt/db/interruption.h>
 #include <rt/db/transaction.h>
 #include <rt/db/transaction_p.h>
 
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,13 +21,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <random>
+#include <thread>
 
 using rt::transaction;
 
 namespace {
 
 const char* const database_name = "qorv_transactiontest";
+const char* const psqlodbc = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
+constexpr int stall_timeout = 3; // the statement time-out of the stall tests, in seconds
 
 // The rows of t_file every test reads (file contents are added by blob tests).
 struct file_row {
@@ -432,6 +440,120 @@ private slots:
         QCOMPARE(login->database, database);
     }
 
+    void odbc_connection_string_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("postgresql");
+        QTest::addColumn<QString>("expected");
+        const QString pg = QStringLiteral("Driver={PostgreSQL Unicode};Server=h");
+        QTest::newRow("postgresql: plain names, password braced, logs off")
+            << pg << "exam"
+            << "sa"
+            << "p+w" << true << pg + ";DATABASE=exam;UID=sa;PWD={p+w};CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: semicolon and braces through libpq's options")
+            << pg << "{d};e"
+            << "a;b"
+            << "}" << true
+            << pg + ";pqopt={dbname='{d}};e' user='a;b'};PWD={}}};CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: quote and backslash quoted for libpq")
+            << pg << "exam"
+            << "{o'k\\"
+            << "" << true << pg + ";DATABASE=exam;pqopt={user='{o\\'k\\\\'};CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: blanks at the ends stay plain")
+            << pg << " exam "
+            << " sa"
+            << "" << true << pg + ";DATABASE= exam ;UID= sa;CommLog=0;Debug=0;";
+        QTest::newRow("postgresql: the string's own login and log settings win")
+            << pg + ";UID=me;CommLog=1;"
+            << "exam"
+            << "sa"
+            << "" << true << pg + ";UID=me;CommLog=1;DATABASE=exam;Debug=0;";
+        QTest::newRow("other driver: braces where needed")
+            << QStringLiteral("DSN=x") << "a;b"
+            << " sa"
+            << "pw" << false << "DSN=x;DATABASE={a;b};UID={ sa};PWD=pw;";
+    }
+    void odbc_connection_string()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, database);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(bool, postgresql);
+        QFETCH(QString, expected);
+        QCOMPARE(rt::detail::odbc_connection_string(text, database, user, password, postgresql),
+                 expected);
+    }
+
+    void postgresql_driver_is_recognised_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("postgresql");
+        QTest::newRow("by name") << "Driver={PostgreSQL Unicode};Server=h" << true;
+        QTest::newRow("by path") << "Server=h;DRIVER=/usr/lib/odbc/psqlodbcw.so" << true;
+        QTest::newRow("other driver") << "Driver=FreeTDS;Server=h" << false;
+        QTest::newRow("unknown data source") << "DSN=qorv_no_such_source" << false;
+    }
+    void postgresql_driver_is_recognised()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, postgresql);
+        QCOMPARE(rt::detail::is_postgresql_driver(text), postgresql);
+    }
+
+    // A database name that the driver's connection string cannot carry arrives exactly.
+    void odbc_database_name_arrives_exactly()
+    {
+        if (!pg_)
+            QSKIP("no PostgreSQL server");
+        const QString name = QStringLiteral("{qorv d};e'x");
+        transaction admin;
+        fill(admin, QStringLiteral("postgresql"), {}, pg_->database);
+        admin.autocommit = true;
+        QVERIFY2(admin.connect() == 0, qPrintable(admin.sqlerrtext));
+        const QString quoted = QLatin1Char('"') + name + QLatin1Char('"');
+        admin.execute(QStringLiteral("drop database if exists ") + quoted);
+        QVERIFY2(admin.execute(QStringLiteral("create database ") + quoted) == 0,
+                 qPrintable(admin.sqlerrtext));
+        {
+            transaction t;
+            fill(t, QStringLiteral("postgresql"), {}, name);
+            t.servername = QStringLiteral("odbc:Driver=%1;Server=127.0.0.1;Port=%2")
+                               .arg(QLatin1String(psqlodbc))
+                               .arg(QUrl(pg_->server).port());
+            QVERIFY2(t.connect() == 0, qPrintable(t.sqlerrtext));
+            QCOMPARE(t.select_value(QStringLiteral("select current_database()")).value_or("?"),
+                     name);
+        }
+        QCOMPARE(admin.execute(QStringLiteral("drop database ") + quoted), 0L);
+    }
+
+    // The driver reads a database given before the log-in as Latin-1: a name beyond it that
+    // needs its blanks is chosen by a statement after the log-in.
+    void sqlserver_database_beyond_latin1_arrives_exactly_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::newRow("chinese with blanks around") << " 考务 库 ";
+        QTest::newRow("closing bracket") << " 考]务 ";
+    }
+    void sqlserver_database_beyond_latin1_arrives_exactly()
+    {
+        QFETCH(QString, database);
+        qorv::test::tds_responder server(qorv::test::tds_responder::mode::stall_after_login);
+        transaction t;
+        t.servername = QStringLiteral("127.0.0.1,%1").arg(server.port());
+        t.logid = QStringLiteral("sa");
+        t.logpass = QStringLiteral("pw");
+        t.dbparm = QStringLiteral("timeout = 5,Database='%1'").arg(database);
+        QVERIFY2(t.connect() == 0, qPrintable(t.sqlerrtext));
+        QString name = database;
+        QVERIFY(server.received(
+            QStringLiteral("use [%1]").arg(name.replace(u']', QStringLiteral("]]")))));
+    }
+
     void select_value_data()
     {
         QTest::addColumn<QString>("backend");
@@ -834,6 +956,37 @@ private slots:
         QCOMPARE(t->commit(), 0L);
     }
 
+    void a_reader_closed_early_leaves_the_connection_usable_data()
+    {
+        QTest::addColumn<QString>("backend");
+        per_backend("a megabyte of five read", [](QTestData&) {});
+    }
+    void a_reader_closed_early_leaves_the_connection_usable()
+    {
+        QFETCH(QString, backend);
+        const QByteArray data = pattern(5 * 1024 * 1024 + 3);
+        auto t = open(backend);
+        auto w = t->insert_blob(QStringLiteral("t_file"), {"filename", "ver"},
+                                {QStringLiteral("early.bin"), QStringLiteral("7")},
+                                QStringLiteral("filedata"), data.size());
+        QVERIFY(w);
+        QCOMPARE(w->write(std::as_bytes(std::span(data.constData(), data.size()))), 0L);
+        QCOMPARE(w->finish(), 0L);
+        w.reset();
+        auto r = t->open_blob(QStringLiteral("t_file"), QStringLiteral("filedata"),
+                              QStringLiteral("filename = ?"), {QStringLiteral("early.bin")});
+        QVERIFY2(r, qPrintable(t->sqlerrtext));
+        std::vector<std::byte> buffer(1024 * 1024);
+        QCOMPARE(r->read(buffer), std::int64_t(buffer.size()));
+        QVERIFY(std::memcmp(buffer.data(), data.constData(), buffer.size()) == 0);
+        r.reset(); // with pieces still on their way
+        QCOMPARE(t->select_value(QStringLiteral("select count(*) from t_file where filename = ?"),
+                                 {QStringLiteral("early.bin")})
+                     .value_or("?"),
+                 QStringLiteral("1"));
+        QCOMPARE(t->rollback(), 0L);
+    }
+
     void reader_fails_after_disconnect_data()
     {
         QTest::addColumn<QString>("backend");
@@ -858,6 +1011,124 @@ private slots:
         QCOMPARE(r->read(b), -1);
         QCOMPARE(t->sqlcode, -1L);
         r.reset(); // and closing it afterwards is harmless
+    }
+
+private:
+    // A connection of `form` with a short statement time-out, and how to make its server stop
+    // answering: a proxy that stops passing the server's bytes, a stand-in SQL Server that
+    // stops answering after the log-in, or another SQLite connection holding the file's lock.
+    // The proxy and the stand-in run in this process, so the watchdog of an ODBC connection
+    // shuts their sockets down too; the updater's program tests show it on its own.
+    struct stalling_server {
+        std::unique_ptr<transaction> t = std::make_unique<transaction>();
+        std::unique_ptr<qorv::test::tcp_proxy> proxy;
+        std::unique_ptr<qorv::test::tds_responder> responder;
+        std::unique_ptr<transaction> locker;
+        std::function<void()> stall;
+        QString statement = QStringLiteral("select count(*) from t_file");
+    };
+
+    std::unique_ptr<stalling_server> stalling(const QString& form) const
+    {
+        auto s = std::make_unique<stalling_server>();
+        transaction& t = *s->t;
+        const QString timeout = QStringLiteral(",StatementTimeout=%1").arg(stall_timeout);
+        if (form == QLatin1String("sqlite")) {
+            fill(t, form, {});
+            s->locker = open(form);
+            s->locker->autocommit = true;
+            s->stall = [&s = *s] {
+                s.t->rollback(); // their own read locks would keep the lock out
+                s.locker->rollback();
+                if (s.locker->execute(QStringLiteral("begin exclusive")) != 0)
+                    qWarning() << "cannot lock" << s.locker->sqlerrtext;
+            };
+        } else if (form == QLatin1String("sqlserver")) {
+            s->responder = std::make_unique<qorv::test::tds_responder>(
+                qorv::test::tds_responder::mode::stall_after_login);
+            t.servername = QStringLiteral("127.0.0.1,%1").arg(s->responder->port());
+            t.logid = QStringLiteral("sa");
+            t.logpass = QStringLiteral("pw");
+            t.dbparm = QStringLiteral("timeout = 5,Database='exam'");
+            s->statement = QStringLiteral("select 1");
+            s->stall = [] {}; // it answers nothing after the log-in anyway
+        } else {
+            s->proxy = std::make_unique<qorv::test::tcp_proxy>(QUrl(pg_->server).port());
+            fill(t, QStringLiteral("postgresql"), {});
+            t.servername = form == QLatin1String("odbc")
+                               ? QStringLiteral("odbc:Driver=%1;Server=127.0.0.1;Port=%2")
+                                     .arg(QLatin1String(psqlodbc))
+                                     .arg(s->proxy->port())
+                               : QStringLiteral("postgresql://127.0.0.1:%1").arg(s->proxy->port());
+            s->stall = [&s = *s] { s.proxy->stall_after(0); };
+        }
+        t.dbparm += timeout;
+        if (t.connect() != 0)
+            qWarning() << "connect" << form << t.sqlerrtext;
+        return s;
+    }
+
+private slots:
+    void a_stalled_server_is_left_in_time_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("interrupt"); // a stop request after 300 ms
+        QStringList forms{QStringLiteral("sqlite"), QStringLiteral("sqlserver")};
+        if (pg_)
+            forms << QStringLiteral("postgresql") << QStringLiteral("odbc");
+        for (const QString& form : forms) {
+            QStringList steps{QStringLiteral("statement")};
+            if (form == QLatin1String("postgresql") || form == QLatin1String("odbc"))
+                steps << QStringLiteral("rollback of a read");
+            for (const QString& step : steps)
+                for (const bool interrupt : {false, true})
+                    QTest::addRow("%s: %s, %s", qPrintable(form), qPrintable(step),
+                                  interrupt ? "stop request" : "time-out")
+                        << form << step << interrupt;
+        }
+    }
+    void a_stalled_server_is_left_in_time()
+    {
+        QFETCH(QString, form);
+        QFETCH(QString, step);
+        QFETCH(bool, interrupt);
+        const auto s = stalling(form);
+        transaction& t = *s->t;
+        QVERIFY2(t.connected(), qPrintable(t.sqlerrtext));
+        if (step == QLatin1String("rollback of a read"))
+            QVERIFY2(t.select_value(s->statement), qPrintable(t.sqlerrtext));
+        s->stall();
+        std::thread stopper;
+        if (interrupt)
+            stopper = std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                rt::interrupt_database_waits();
+            });
+        QElapsedTimer clock;
+        clock.start();
+        const long code = step == QLatin1String("statement")
+                              ? (t.select_value(s->statement), t.sqlcode)
+                              : t.rollback();
+        const qint64 elapsed = clock.elapsed();
+        if (stopper.joinable())
+            stopper.join();
+        rt::resume_database_waits();
+        QCOMPARE(code, -1L);
+        QVERIFY2(t.sqlerrtext.contains(interrupt ? QStringLiteral("interrupted")
+                                                 : QStringLiteral("%1 s").arg(stall_timeout)),
+                 qPrintable(t.sqlerrtext));
+        const qint64 limit = interrupt ? 1300 : stall_timeout * 1000 + 1500;
+        QVERIFY2(elapsed < limit && (interrupt || elapsed >= stall_timeout * 1000 - 100),
+                 qPrintable(QString::number(elapsed)));
+        if (form == QLatin1String("sqlite"))
+            return; // its connection stays usable
+        // The connection is closed, and what follows says why rather than "not connected".
+        const QString text = t.sqlerrtext;
+        QVERIFY(!t.connected());
+        QVERIFY(!t.select_value(QStringLiteral("select 1")));
+        QCOMPARE(t.sqlcode, -1L);
+        QCOMPARE(t.sqlerrtext, text);
     }
 
     void cleanupTestCase()

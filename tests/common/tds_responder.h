@@ -3,8 +3,11 @@
 // A stand-in SQL Server on 127.0.0.1 that answers a driver's pre-login and decodes the LOGIN7
 // packet that follows, so that tests can see exactly which server name, database, login and
 // password a driver sends. It then closes the connection: the log-in fails on the client side.
+// Told to stall instead, it accepts the log-in, answers SET and USE statements and transaction
+// requests, and never answers anything else, keeping the connection open.
 
 #include <QString>
+#include <QStringList>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,8 +15,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -27,7 +33,9 @@ struct tds_login {
 
 class tds_responder {
 public:
-    tds_responder()
+    enum class mode { refuse_login, stall_after_login };
+
+    explicit tds_responder(mode m = mode::refuse_login) : mode_(m)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -42,6 +50,7 @@ public:
     }
     ~tds_responder()
     {
+        stop_ = true;
         ::shutdown(listener_, SHUT_RDWR);
         thread_.join();
         ::close(listener_);
@@ -53,6 +62,16 @@ public:
     /// The decoded log-in of the first connection, once it has arrived (std::nullopt when none
     /// came within ten seconds or it could not be decoded).
     std::optional<tds_login> login() { return login_.get_future().get(); }
+    /// True once a request went unanswered (stall_after_login).
+    bool stalled() const { return stalled_; }
+    /// Whether a request so far held `text` (stall_after_login), as a batch or in a remote
+    /// procedure call's parameters.
+    bool received(const QString& text) const
+    {
+        const std::lock_guard lock(mutex_);
+        return std::any_of(requests_.begin(), requests_.end(),
+                           [&](const std::vector<unsigned char>& r) { return holds(r, text); });
+    }
 
 private:
     // Reads one message (one or more packets up to end-of-message); its type, or -1.
@@ -135,10 +154,106 @@ private:
                 result = tds_login{field(message, 52, false), field(message, 68, false),
                                    field(message, 40, false), field(message, 44, true)};
         }
+        if (result && mode_ == mode::stall_after_login)
+            stall(fd);
         ::close(fd);
         return result;
     }
 
+    // Replies with one message of tokens.
+    static bool reply(int fd, const std::vector<unsigned char>& tokens)
+    {
+        std::vector<unsigned char> packet{0x04, 0x01, 0, 0, 0, 0, 1, 0};
+        packet.insert(packet.end(), tokens.begin(), tokens.end());
+        packet[2] = static_cast<unsigned char>(packet.size() >> 8);
+        packet[3] = static_cast<unsigned char>(packet.size() & 0xff);
+        return ::write(fd, packet.data(), packet.size()) == ssize_t(packet.size());
+    }
+
+    // The end of a batch's (DONE) or a remote procedure call's (DONEPROC) results.
+    static std::vector<unsigned char> done(bool procedure = false)
+    {
+        return {static_cast<unsigned char>(procedure ? 0xfe : 0xfd),
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0};
+    }
+
+    static bool holds(const std::vector<unsigned char>& message, const QString& text)
+    {
+        std::vector<unsigned char> needle;
+        for (const QChar c : text)
+            needle.insert(needle.end(), {static_cast<unsigned char>(c.unicode() & 0xff),
+                                         static_cast<unsigned char>(c.unicode() >> 8)});
+        return std::search(message.begin(), message.end(), needle.begin(), needle.end()) !=
+               message.end();
+    }
+
+    // Accepts the log-in, then answers until a request that is neither a SET statement nor a
+    // transaction request comes; from then on it reads nothing until the responder goes.
+    void stall(int fd)
+    {
+        std::vector<unsigned char> ack{0xad, 0, 0, 1, 0x73, 0x0b, 0x00, 0x03, 4};
+        for (char c : {'q', 'o', 'r', 'v'})
+            ack.insert(ack.end(), {static_cast<unsigned char>(c), 0});
+        ack.insert(ack.end(), {15, 0, 0, 0});
+        ack[1] = static_cast<unsigned char>(ack.size() - 3);
+        std::vector<unsigned char> tokens = ack;
+        const auto d = done();
+        tokens.insert(tokens.end(), d.begin(), d.end());
+        if (!reply(fd, tokens))
+            return;
+        std::vector<unsigned char> message;
+        for (;;) {
+            const int type = read_message(fd, message);
+            if (type < 0)
+                return;
+            {
+                const std::lock_guard lock(mutex_);
+                requests_.push_back(message);
+            }
+            const QString text = type == 0x01 ? batch_text(message) : QString();
+            if (type == 0x0e || text.startsWith(QLatin1String("set "), Qt::CaseInsensitive) ||
+                holds(message, QStringLiteral("use ["))) {
+                if (!reply(fd, done(type == 0x03)))
+                    return;
+                continue;
+            }
+            stalled_ = true;
+            while (!stop_) {
+                pollfd p{fd, 0, 0};
+                ::poll(&p, 1, 50);
+            }
+            return;
+        }
+    }
+
+    // The text of a SQL batch after its headers.
+    static QString batch_text(const std::vector<unsigned char>& batch)
+    {
+        if (batch.size() < 4)
+            return {};
+        const std::size_t headers = batch[0] | batch[1] << 8 | batch[2] << 16 | batch[3] << 24;
+        std::vector<char16_t> text;
+        for (std::size_t i = headers; i + 1 < batch.size(); i += 2)
+            text.push_back(char16_t(batch[i] | batch[i + 1] << 8));
+        return QString::fromUtf16(text.data(), qsizetype(text.size())).trimmed();
+    }
+
+    mode mode_;
+    mutable std::mutex mutex_;
+    std::vector<std::vector<unsigned char>> requests_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> stalled_{false};
     int listener_ = -1;
     int port_ = 0;
     std::promise<std::optional<tds_login>> login_;

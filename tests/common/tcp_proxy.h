@@ -46,6 +46,8 @@ public:
     int port() const { return port_; }
     /// From now on, pass at most `bytes` more bytes from the server, then nothing.
     void stall_after(std::int64_t bytes) { allowance_ = bytes; }
+    /// True once the allowance is used up.
+    bool stalled() const { return allowance_ == 0; }
 
 private:
     static sockaddr_in loopback(int port)
