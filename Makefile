@@ -39,7 +39,10 @@ fuzz-build: deps
 fuzz: fuzz-build
 	tools/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-demo: build
+# Only what the demo runs: the updater, the cipher it loads and the administrator's tool.
+demo: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target qorv_update lmget qorv_admin
 	tools/demo.sh $(BUILD)
 
 # lumora's gallery window; without a display it runs under Xvfb and saves two screenshots.
