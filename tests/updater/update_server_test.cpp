@@ -43,13 +43,6 @@ void run_step(update_server& server, const QString& step)
 
 } // namespace
 
-#define NEED(server)                                                                               \
-    do {                                                                                           \
-        if (!(server).valid() && !postgresql_available())                                          \
-            QSKIP("the suite's PostgreSQL server is not running");                                 \
-        QVERIFY2((server).valid(), qPrintable((server).error()));                                  \
-    } while (false)
-
 class update_server_test : public QObject {
     Q_OBJECT
 

@@ -1,8 +1,11 @@
 // rt::transaction against a real SQLite file and the PostgreSQL server of the test fixture.
 // Every backend-dependent table runs each case once per backend; the row name starts with it.
 
-#include "pg_server.h"
+#include "backend_rows.h"
+#include "pg_database.h"
+#include "random_bytes.h"
 #include "tds_responder.h"
+
 #include <rt/db/transaction.h>
 #include <rt/db/transaction_p.h>
 
@@ -18,7 +21,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <random>
 
 using rt::transaction;
 
@@ -53,11 +55,7 @@ int unused_port()
 // Bytes that differ at every offset for a given size, so that a misplaced piece shows.
 QByteArray pattern(qsizetype size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    std::mt19937 gen(static_cast<unsigned>(size));
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(gen() & 0xff);
-    return bytes;
+    return qorv::test::random_bytes(size, static_cast<quint32>(size));
 }
 
 } // namespace
@@ -111,9 +109,7 @@ private:
     // Adds `row` once per backend, named "<backend>: <name>".
     template <typename F> void per_backend(const char* name, F&& row) const
     {
-        for (const QString& b : backends())
-            row(QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(b, QString::fromUtf8(name))))
-                << b);
+        qorv::test::add_backend_rows(backends(), name, std::forward<F>(row));
     }
 
 private slots:
@@ -862,13 +858,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (!pg_)
-            return;
-        transaction admin;
-        fill(admin, QStringLiteral("postgresql"), {}, pg_->database);
-        admin.autocommit = true;
-        if (admin.connect() == 0)
-            admin.execute(QStringLiteral("drop database if exists %1").arg(database_name));
+        if (pg_)
+            qorv::test::drop_database(*pg_, QString::fromLatin1(database_name));
     }
 };
 
