@@ -45,10 +45,11 @@ demo: deps
 	cmake --build $(BUILD) -j $(JOBS) --target qorv_update lmget qorv_admin
 	tools/demo.sh $(BUILD)
 
-# lumora's gallery window; without a display it runs under Xvfb and saves two screenshots.
+# lumora's gallery window; without a display its test shows it under Xvfb and saves two
+# screenshots.
 gallery: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS) --target lumora_gallery
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQORV_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target lumora_gallery gallery_test
 	examples/gallery/run.sh $(BUILD)
 
 bench: deps
