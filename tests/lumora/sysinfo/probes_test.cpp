@@ -187,7 +187,7 @@ private slots:
             if (f.size() < 8 || !f[0].endsWith(':') || f[0] == "Num:" || f[6] == "UND" ||
                 f[6] == "ABS" || f[3] == "TLS" || f[3] == "SECTION" || f[3] == "FILE")
                 continue;
-            const QByteArray name = f[7];
+            const QByteArray& name = f[7];
             const qsizetype at = name.indexOf('@');
             if (at < 0 || name.mid(at, 2) == "@@")
                 names.append(QString::fromLatin1(at < 0 ? name : name.left(at)));
