@@ -1,6 +1,7 @@
 // The update procedure against real update servers: SQLite and the suite's PostgreSQL.
 
 #include "connection.h"
+#include "random_bytes.h"
 #include "recording_view.h"
 #include "staged_install.h"
 #include "test_files.h"

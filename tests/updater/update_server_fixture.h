@@ -4,7 +4,6 @@
 // fresh database on the PostgreSQL server that the suite starts (see tests/postgresql).
 
 #include "pg_server.h"
-#include "random_bytes.h"
 
 #include <rt/db/transaction.h>
 

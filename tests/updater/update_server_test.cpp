@@ -1,6 +1,7 @@
 // The updater's statements against real servers: what they leave open on the server, and what
 // happens when the server stops answering.
 
+#include "random_bytes.h"
 #include "recording_view.h"
 #include "tcp_proxy.h"
 #include "texts.h"
