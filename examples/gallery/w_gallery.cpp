@@ -2,6 +2,7 @@
 
 #include "w_gallery.h"
 
+#include "candidate_filter.h"
 #include "sample_data.h"
 
 #include <lumora/controls/u_statusbar.h>
@@ -38,33 +39,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-/// Rows whose name contains the name typed and whose subject is the one chosen.
-class candidate_filter : public QSortFilterProxyModel {
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-
-    void set(const QString& name, const QString& subject)
-    {
-        name_ = name;
-        subject_ = subject;
-        invalidateRowsFilter();
-    }
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
-    {
-        const auto text = [&](int column) {
-            return sourceModel()->index(row, column, parent).data().toString();
-        };
-        return (name_.isEmpty() || text(1).contains(name_)) &&
-               (subject_.isEmpty() || text(3) == subject_);
-    }
-
-private:
-    QString name_;
-    QString subject_;
-};
 
 QLabel* result_label()
 {

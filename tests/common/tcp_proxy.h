@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <QtGlobal>
+
 namespace qorv::test {
 
 class tcp_proxy {
@@ -24,8 +26,9 @@ public:
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr = loopback(0);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(listener_, 16);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(listener_, 16) != 0)
+            qFatal("tcp_proxy: cannot listen on the loopback interface");
         socklen_t len = sizeof addr;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
         port_ = ntohs(addr.sin_port);
@@ -76,7 +79,9 @@ private:
                 const int client = ::accept(listener_, nullptr, nullptr);
                 const int server = ::socket(AF_INET, SOCK_STREAM, 0);
                 sockaddr_in addr = loopback(target_port_);
-                ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+                // A refused connection needs nothing here: the socket reads as closed below.
+                static_cast<void>(
+                    ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
                 fds_.push_back(client);
                 fds_.push_back(server);
             }

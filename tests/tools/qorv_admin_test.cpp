@@ -3,10 +3,14 @@
 // directly.
 
 #include "admin.h"
+#include "backend_rows.h"
 #include "command.h"
 #include "lmget_cipher.h"
-#include "pg_server.h"
+#include "pg_database.h"
+#include "random_bytes.h"
 #include "settings_key.h"
+#include "test_files.h"
+#include "test_process.h"
 
 #include <rt/db/transaction.h>
 #include <rt/value/codepage.h>
@@ -15,14 +19,13 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
 #include <QUrl>
 
-#include <random>
+using namespace qorv::test;
 
 namespace {
 
@@ -30,53 +33,24 @@ const char* const database_name = "qorv_admintest";
 // The same server through unixODBC and its PostgreSQL driver, in a database of its own.
 const char* const odbc_database_name = "qorv_admintest_odbc";
 
-struct outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-outcome run(const QStringList& args, const QString& dir = {})
+/// qorv_admin run as a process, in `dir` when one is given.
+process_result run(const QStringList& args, const QString& dir = {})
 {
-    QProcess p;
-    if (!dir.isEmpty())
-        p.setWorkingDirectory(dir);
-    p.start(QStringLiteral(QORV_ADMIN_PATH), args);
-    if (!p.waitForFinished(300000))
-        return {};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return run_process(QStringLiteral(QORV_ADMIN_PATH), args, dir, {}, 300000);
 }
 
 // The same in-process, in `dir` as working directory.
-outcome call(const QStringList& args, const QString& dir = {})
+process_result call(const QStringList& args, const QString& dir = {})
 {
     const QString previous = QDir::currentPath();
     if (!dir.isEmpty() && !QDir::setCurrent(dir))
         return {};
-    outcome r;
+    process_result r;
     QTextStream out(&r.out);
     QTextStream err(&r.err);
-    r.code = qorv::admin::run_command_line(args, out, err);
+    r.status = qorv::admin::run_command_line(args, out, err);
     QDir::setCurrent(previous);
     return r;
-}
-
-QByteArray pattern(qsizetype size, unsigned seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    std::mt19937 gen(seed);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(gen() & 0xff);
-    return bytes;
-}
-
-bool write_file(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
 } // namespace
@@ -172,11 +146,10 @@ private:
             .value_or(QStringLiteral("?"));
     }
 
+    // Adds `row` once per backend, named "<backend>: <name>".
     template <typename F> void per_backend(const char* name, F&& row) const
     {
-        for (const QString& b : backends())
-            row(QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(b, QString::fromUtf8(name))))
-                << b);
+        qorv::test::add_backend_rows(backends(), name, std::forward<F>(row));
     }
 
 private slots:
@@ -186,7 +159,7 @@ private slots:
         pg_ = qorv::test::find_pg_server();
         QVERIFY(write_file(base() + "/sub/dir/note.txt", "note\n"));
         QVERIFY(write_file(base() + "/中文名.txt", "中文内容"));
-        QVERIFY(write_file(base() + "/big.bin", pattern(3 * 1024 * 1024 + 5, 1)));
+        QVERIFY(write_file(base() + "/big.bin", random_bytes(3 * 1024 * 1024 + 5, 1)));
         QVERIFY(write_file(base() + "/empty.dat", {}));
         QVERIFY(write_file(dir_.filePath("outside.txt"), "outside"));
         QVERIFY(QFile::link(dir_.filePath("outside.txt"), base() + "/link_out.txt"));
@@ -196,12 +169,7 @@ private slots:
 
         if (pg_) {
             rt::transaction admin;
-            admin.servername = pg_->server;
-            admin.logid = pg_->user;
-            admin.logpass = pg_->password;
-            admin.dbparm = QStringLiteral("Database='%1'").arg(pg_->database);
-            admin.autocommit = true;
-            QVERIFY2(admin.connect() == 0, qPrintable(admin.sqlerrtext));
+            QVERIFY2(qorv::test::connect_admin(admin, *pg_), qPrintable(admin.sqlerrtext));
             for (const char* name : {database_name, odbc_database_name}) {
                 QCOMPARE(admin.execute(QStringLiteral("drop database if exists %1").arg(name)), 0L);
                 QCOMPARE(admin.execute(QStringLiteral("create database %1 template template0 "
@@ -212,11 +180,11 @@ private slots:
             }
         }
         for (const QString& b : backends()) {
-            const outcome first = run(QStringList{QStringLiteral("init")} + connection(b));
-            QVERIFY2(first.code == 0, qPrintable(first.err));
+            const process_result first = run(QStringList{QStringLiteral("init")} + connection(b));
+            QVERIFY2(first.status == 0, qPrintable(first.err));
             // A second init finds the table and fails without harm.
-            const outcome second = run(QStringList{QStringLiteral("init")} + connection(b));
-            QCOMPARE(second.code, 2);
+            const process_result second = run(QStringList{QStringLiteral("init")} + connection(b));
+            QCOMPARE(second.status, 2);
             QVERIFY(second.err.contains(QStringLiteral("t_file")));
         }
     }
@@ -360,8 +328,8 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(QString, out);
-        const outcome r = call(args, dir_.path());
-        QCOMPARE(r.code, code);
+        const process_result r = call(args, dir_.path());
+        QCOMPARE(r.status, code);
         const QString& text = code == 0 ? r.out : r.err;
         QVERIFY2(text.contains(out), qPrintable(r.out + r.err));
         if (code != 0)
@@ -382,9 +350,9 @@ private slots:
     void program_says_what_the_call_says()
     {
         QFETCH(QStringList, args);
-        const outcome program = run(args, dir_.path());
-        const outcome in_process = call(args, dir_.path());
-        QCOMPARE(program.code, in_process.code);
+        const process_result program = run(args, dir_.path());
+        const process_result in_process = call(args, dir_.path());
+        QCOMPARE(program.status, in_process.status);
         QCOMPARE(program.out, in_process.out);
         QCOMPARE(program.err, in_process.err);
         QVERIFY(!(program.out + program.err).isEmpty());
@@ -401,8 +369,8 @@ private slots:
     void encrypt_prints_what_decrypts_to_the_ansi_text()
     {
         QFETCH(QString, text);
-        const outcome r = run({QStringLiteral("encrypt"), text});
-        QCOMPARE(r.code, 0);
+        const process_result r = run({QStringLiteral("encrypt"), text});
+        QCOMPARE(r.status, 0);
         const QByteArray stored = r.out.trimmed().toLatin1();
         const auto clear = lmget::decrypt(qorv::sys_mm, stored.toStdString());
         QVERIFY(clear.has_value());
@@ -415,10 +383,10 @@ private slots:
         QVERIFY(QDir().mkpath(dir));
         const QString ini = dir + QStringLiteral("/qorv.ini");
         QVERIFY(write_file(ini, "; kept comment\n[other]\nkey=value\n[qorv]\nver=1.0\n"));
-        const outcome r =
+        const process_result r =
             run({"write-ini", dir, "--server", "sqlite:u.db", "--database", "exam's db", "--user",
                  "管理员", "--password", "p=w;d", "--ver", "2.50"});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY2(r.status == 0, qPrintable(r.err));
         const QString section = QStringLiteral("qorv");
         auto clear = [&](const char* key) {
             const QByteArray stored = rt::profile_string(ini, section, key).toLatin1();
@@ -438,9 +406,9 @@ private slots:
         QCOMPARE(rt::profile_string(ini, "other", "key"), QStringLiteral("value"));
 
         // Missing directory: failure, nothing written.
-        const outcome missing = run({"write-ini", dir_.filePath("nowhere"), "--server", "s",
-                                     "--database", "d", "--user", "u", "--password", "p"});
-        QCOMPARE(missing.code, 2);
+        const process_result missing = run({"write-ini", dir_.filePath("nowhere"), "--server", "s",
+                                            "--database", "d", "--user", "u", "--password", "p"});
+        QCOMPARE(missing.status, 2);
         QVERIFY(!QFile::exists(dir_.filePath("nowhere/qorv.ini")));
     }
 
@@ -454,9 +422,9 @@ private slots:
         QFETCH(QString, backend);
         const QStringList files{base() + "/sub", base() + "/中文名.txt", base() + "/big.bin",
                                 base() + "/empty.dat"};
-        const outcome r = run(QStringList{"publish", "--ver", "1.30", "--base", base()} +
-                              connection(backend) + files);
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const process_result r = run(QStringList{"publish", "--ver", "1.30", "--base", base()} +
+                                     connection(backend) + files);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
         QCOMPARE(count(backend, "ver = 1.3"), QStringLiteral("4"));
         const std::pair<const char*, QString> expected[] = {
             {"sub/dir/note.txt", "sub/dir/note.txt"},
@@ -493,23 +461,23 @@ private slots:
         };
         const QString objects_before = objects();
         QVERIFY(write_file(dir_.filePath("base2/中文名.txt"), "新内容"));
-        const outcome rep =
+        const process_result rep =
             run(QStringList{"publish", "--ver", "1.3", "--base", dir_.filePath("base2"),
                             "--replace", dir_.filePath("base2/中文名.txt")} +
                 connection(backend));
-        QVERIFY2(rep.code == 0, qPrintable(rep.err));
+        QVERIFY2(rep.status == 0, qPrintable(rep.err));
         QCOMPARE(stored(backend, QStringLiteral("中文名.txt"), QStringLiteral("1.3")).value_or("?"),
                  QByteArray("新内容"));
         QCOMPARE(count(backend, "ver = 1.3"), QStringLiteral("4"));
         QCOMPARE(objects(), objects_before);
 
         // A second version, then the list: versions in numeric order, counts and sizes.
-        const outcome v10 = run(
+        const process_result v10 = run(
             QStringList{"publish", "--ver", "10", "--base", base(), base() + "/sub/dir/note.txt"} +
             connection(backend));
-        QVERIFY2(v10.code == 0, qPrintable(v10.err));
-        const outcome list = run(QStringList{"list"} + connection(backend));
-        QVERIFY2(list.code == 0, qPrintable(list.err));
+        QVERIFY2(v10.status == 0, qPrintable(v10.err));
+        const process_result list = run(QStringList{"list"} + connection(backend));
+        QVERIFY2(list.status == 0, qPrintable(list.err));
         const qint64 size13 = QFileInfo(base() + "/sub/dir/note.txt").size() +
                               QByteArray("新内容").size() + QFileInfo(base() + "/big.bin").size();
         const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
@@ -540,14 +508,15 @@ private slots:
         }
         const QStringList server{QStringLiteral("--server"), QStringLiteral("sqlite:") + db};
         const QStringList publish{"publish", "--base", base(), base() + "/sub/dir/note.txt"};
-        const outcome before = run(publish + server + QStringList{"--ver", "1"});
-        QVERIFY2(before.code == 0, qPrintable(before.err));
+        const process_result before = run(publish + server + QStringList{"--ver", "1"});
+        QVERIFY2(before.status == 0, qPrintable(before.err));
         for (const char* expected : {"added", "already"}) {
-            const outcome up = run(QStringList{"upgrade-table"} + server);
-            QVERIFY2(up.code == 0 && up.err.contains(QLatin1String(expected)), qPrintable(up.err));
+            const process_result up = run(QStringList{"upgrade-table"} + server);
+            QVERIFY2(up.status == 0 && up.err.contains(QLatin1String(expected)),
+                     qPrintable(up.err));
         }
-        const outcome after = run(publish + server + QStringList{"--ver", "2"});
-        QVERIFY2(after.code == 0, qPrintable(after.err));
+        const process_result after = run(publish + server + QStringList{"--ver", "2"});
+        QVERIFY2(after.status == 0, qPrintable(after.err));
         rt::transaction t;
         t.servername = QStringLiteral("sqlite:") + db;
         QCOMPARE(t.connect(), 0L);
@@ -591,13 +560,13 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, message);
         // big.bin is published as 7 first, so that the last row finds it there.
-        const outcome setup = run(QStringList{"publish", "--ver", "7", "--base", base(),
-                                              "--replace", base() + "/big.bin"} +
-                                  connection(backend));
-        QVERIFY2(setup.code == 0, qPrintable(setup.err));
-        const outcome r = run(QStringList{"publish", "--ver", "7.000", "--base", base()} +
-                              connection(backend) + files);
-        QCOMPARE(r.code, code);
+        const process_result setup = run(QStringList{"publish", "--ver", "7", "--base", base(),
+                                                     "--replace", base() + "/big.bin"} +
+                                         connection(backend));
+        QVERIFY2(setup.status == 0, qPrintable(setup.err));
+        const process_result r = run(QStringList{"publish", "--ver", "7.000", "--base", base()} +
+                                     connection(backend) + files);
+        QCOMPARE(r.status, code);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         // The good file named first was not stored either.
         QCOMPARE(count(backend, "ver = 7"), QStringLiteral("1"));
@@ -607,15 +576,15 @@ private slots:
     {
         const QString dir = dir_.filePath(QStringLiteral("ini"));
         QVERIFY(QDir().mkpath(dir));
-        const outcome w =
+        const process_result w =
             run({"write-ini", dir, "--server", QStringLiteral("sqlite:") + dir_.filePath("u.db"),
                  "--database", "x", "--user", "x", "--password", "x"});
-        QVERIFY2(w.code == 0, qPrintable(w.err));
-        const outcome list = run({"list", "--ini", dir + "/qorv.ini"});
-        QVERIFY2(list.code == 0, qPrintable(list.err));
+        QVERIFY2(w.status == 0, qPrintable(w.err));
+        const process_result list = run({"list", "--ini", dir + "/qorv.ini"});
+        QVERIFY2(list.status == 0, qPrintable(list.err));
         QVERIFY(list.out.startsWith(QStringLiteral("version")));
-        const outcome missing = run({"list", "--ini", dir + "/absent.ini"});
-        QCOMPARE(missing.code, 1);
+        const process_result missing = run({"list", "--ini", dir + "/absent.ini"});
+        QCOMPARE(missing.status, 1);
     }
 
     void each_postgresql_table_serves_both_forms_data()
@@ -642,10 +611,10 @@ private slots:
         const QStringList publish = QStringList{QStringLiteral("publish")} +
                                     connection(form, database) +
                                     QStringList{"--ver", "50.5", "--base", base(), file};
-        outcome r = run(publish);
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        process_result r = run(publish);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
         r = run(publish + QStringList{QStringLiteral("--replace")});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY2(r.status == 0, qPrintable(r.err));
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray contents = f.readAll();
@@ -653,7 +622,7 @@ private slots:
             QStringLiteral("(^|\\n)50\\.5 +1 +%1\\n").arg(contents.size()));
         for (const QString& way : {form, maker}) {
             r = run(QStringList{QStringLiteral("list")} + connection(way, database));
-            QVERIFY2(r.code == 0, qPrintable(r.err));
+            QVERIFY2(r.status == 0, qPrintable(r.err));
             QVERIFY2(r.out.contains(line), qPrintable(way + QStringLiteral(": ") + r.out));
             QCOMPARE(stored(way, QStringLiteral("big.bin"), QStringLiteral("50.5"), database)
                          .value_or("?"),
@@ -675,15 +644,8 @@ private slots:
     {
         if (!pg_)
             return;
-        rt::transaction admin;
-        admin.servername = pg_->server;
-        admin.logid = pg_->user;
-        admin.logpass = pg_->password;
-        admin.dbparm = QStringLiteral("Database='%1'").arg(pg_->database);
-        admin.autocommit = true;
-        if (admin.connect() == 0)
-            for (const char* name : {database_name, odbc_database_name})
-                admin.execute(QStringLiteral("drop database if exists %1").arg(name));
+        for (const char* name : {database_name, odbc_database_name})
+            qorv::test::drop_database(*pg_, QString::fromLatin1(name));
     }
 };
 

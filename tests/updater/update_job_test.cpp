@@ -1,8 +1,10 @@
 // The update procedure against real update servers: SQLite and the suite's PostgreSQL.
 
 #include "connection.h"
+#include "random_bytes.h"
 #include "recording_view.h"
 #include "staged_install.h"
+#include "test_files.h"
 #include "texts.h"
 #include "update_job.h"
 #include "update_job_p.h"
@@ -13,7 +15,6 @@
 #include <rt/value/format_version.h>
 #include <rt/value/profile.h>
 
-#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,26 +25,6 @@ using namespace qorv;
 using namespace qorv::test;
 
 namespace {
-
-/// Every file below `dir`, hidden ones included, with its contents.
-QMap<QString, QByteArray> snapshot(const QString& dir)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        files.insert(QDir(dir).relativeFilePath(path), f.readAll());
-    }
-    return files;
-}
-
-bool write_file(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 /// A value that announces `announced` bytes and delivers `data` in pieces of at most `piece`.
 class fake_reader : public rt::blob_reader {
@@ -72,14 +53,6 @@ const QByteArray installed_ini =
     "[other]\r\nkey=value\r\n";
 
 } // namespace
-
-// A test on PostgreSQL is skipped when the suite's server is not running.
-#define NEED(server)                                                                               \
-    do {                                                                                           \
-        if (!(server).valid() && !postgresql_available())                                          \
-            QSKIP("the suite's PostgreSQL server is not running");                                 \
-        QVERIFY2((server).valid(), qPrintable((server).error()));                                  \
-    } while (false)
 
 class update_job_test : public QObject {
     Q_OBJECT
@@ -182,7 +155,7 @@ private slots:
         QCOMPARE(ini.readAll(), QByteArray(installed_ini).replace("ver=\"1.0\"", "ver=\"1.3\""));
         QCOMPARE(read_settings(server.ini_file()).ver, QStringLiteral("1.3"));
         // No temporary or replaced file is left behind.
-        for (const QString& path : snapshot(server.install_dir()).keys())
+        for (const QString& path : tree_contents(server.install_dir()).keys())
             QVERIFY2(!path.contains(QLatin1String(".qorv-")), qPrintable(path));
     }
 
@@ -293,7 +266,7 @@ private slots:
         QVERIFY(write_file(install.filePath(QStringLiteral("a.dll")), "installed a"));
         QVERIFY(write_file(install.filePath(QStringLiteral("b.dll")), "installed b"));
         QVERIFY(write_file(install.filePath(QStringLiteral("lib/keep.txt")), "keep"));
-        const auto before = snapshot(install.path());
+        const auto before = tree_contents(install.path());
 
         auto sqlca = server.connect();
         QVERIFY(sqlca);
@@ -313,7 +286,7 @@ private slots:
             QCOMPARE(log.messages[0].text, message);
             QCOMPARE(log.messages[0].icon, rt::icon::stop);
         }
-        QCOMPARE(snapshot(install.path()), before);
+        QCOMPARE(tree_contents(install.path()), before);
         QVERIFY(QDir(outside.path()).isEmpty());
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/qorv-evil.dll")));
         QVERIFY(!view.ended);

@@ -1,6 +1,6 @@
 #include "update_server_fixture.h"
 
-#include "pg_server.h"
+#include "pg_database.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -40,17 +40,16 @@ update_server_fixture::update_server_fixture(const QString& backend)
             QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
                            "filedata blob, primary key (filename, ver))");
     } else {
-        const auto pg = find_pg_server(&error_);
-        if (!pg)
+        pg_ = find_pg_server(&error_);
+        if (!pg_)
             return;
-        servername_ = admin_server_ = pg->server;
-        user_ = pg->user;
-        password_ = pg->password;
-        admin_database_ = pg->database;
+        servername_ = pg_->server;
+        user_ = pg_->user;
+        password_ = pg_->password;
         // Each fixture gets a database of its own, so that test programs can run side by side.
         database_ = QStringLiteral("qorv_t%1").arg(QRandomGenerator::global()->generate64(), 0, 36);
         rt::transaction admin;
-        if (connect_admin(admin) < 0 ||
+        if (!connect_admin(admin, *pg_) ||
             admin.execute(QStringLiteral("create database ") + database_ +
                           QStringLiteral(" template template0 lc_collate 'C' lc_ctype 'C'")) < 0) {
             error_ = admin.sqlerrtext;
@@ -62,7 +61,7 @@ update_server_fixture::update_server_fixture(const QString& backend)
         if (backend == QLatin1String("odbc")) {
             // The same server through unixODBC and its PostgreSQL driver, with the contents in
             // a byte-string column as any ODBC data source would hold them.
-            const QUrl url(pg->server);
+            const QUrl url(pg_->server);
             servername_ =
                 QStringLiteral("odbc:Driver=%1;Server=%2;Port=%3")
                     .arg(QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"), url.host())
@@ -77,22 +76,8 @@ update_server_fixture::update_server_fixture(const QString& backend)
 
 update_server_fixture::~update_server_fixture()
 {
-    if (database_.isEmpty())
-        return;
-    rt::transaction admin;
-    if (connect_admin(admin) >= 0)
-        admin.execute(QStringLiteral("drop database if exists ") + database_);
-}
-
-long update_server_fixture::connect_admin(rt::transaction& admin) const
-{
-    // Databases are created and dropped outside a transaction.
-    admin.servername = admin_server_;
-    admin.logid = user_;
-    admin.logpass = password_;
-    admin.autocommit = true;
-    admin.dbparm = dbparm_for(admin_database_);
-    return admin.connect();
+    if (pg_ && !database_.isEmpty())
+        drop_database(*pg_, database_);
 }
 
 std::unique_ptr<rt::transaction> update_server_fixture::connect() const
@@ -138,15 +123,6 @@ bool update_server_fixture::add(const QList<server_file>& files)
             return false;
     }
     return sqlca->commit() >= 0;
-}
-
-QByteArray random_bytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& c : bytes)
-        c = static_cast<char>(generator.generate() & 0xff);
-    return bytes;
 }
 
 } // namespace qorv::test

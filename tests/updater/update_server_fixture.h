@@ -3,6 +3,8 @@
 // A real update server for the updater's tests: a SQLite file in a temporary directory, or a
 // fresh database on the PostgreSQL server that the suite starts (see tests/postgresql).
 
+#include "pg_server.h"
+
 #include <rt/db/transaction.h>
 
 #include <QByteArray>
@@ -11,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 namespace qorv::test {
 
@@ -48,19 +51,23 @@ public:
     std::unique_ptr<rt::transaction> connect() const;
 
 private:
-    long connect_admin(rt::transaction& admin) const;
-
     QTemporaryDir server_dir_;
     QTemporaryDir install_;
     QString servername_, database_, user_, password_;
-    QString admin_server_, admin_database_; // where databases are created and dropped
+    std::optional<pg_server> pg_; // where databases are created and dropped
     QString error_;
 };
 
 /// True when the suite's PostgreSQL server is available to this test.
 bool postgresql_available();
 
-/// `size` pseudo-random bytes, the same for the same `seed`.
-QByteArray random_bytes(qsizetype size, quint32 seed);
-
 } // namespace qorv::test
+
+/// Skips a test on PostgreSQL when the suite's server is not running; fails it when the
+/// server runs but the fixture `server` could not be made.
+#define NEED(server)                                                                               \
+    do {                                                                                           \
+        if (!(server).valid() && !qorv::test::postgresql_available())                              \
+            QSKIP("the suite's PostgreSQL server is not running");                                 \
+        QVERIFY2((server).valid(), qPrintable((server).error()));                                  \
+    } while (false)

@@ -1,6 +1,7 @@
 // The updater's statements against real servers: what they leave open on the server, and what
 // happens when the server stops answering.
 
+#include "random_bytes.h"
 #include "recording_view.h"
 #include "tcp_proxy.h"
 #include "texts.h"
@@ -42,13 +43,6 @@ void run_step(update_server& server, const QString& step)
 }
 
 } // namespace
-
-#define NEED(server)                                                                               \
-    do {                                                                                           \
-        if (!(server).valid() && !postgresql_available())                                          \
-            QSKIP("the suite's PostgreSQL server is not running");                                 \
-        QVERIFY2((server).valid(), qPrintable((server).error()));                                  \
-    } while (false)
 
 class update_server_test : public QObject {
     Q_OBJECT

@@ -180,6 +180,7 @@ private slots:
         QFETCH(bool, accepted);
         bar_window w;
         std::vector<std::int32_t> edges;
+        edges.reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
         for (int i = 0; i < count; ++i)
             edges.push_back(i + 1 == count ? -1 : 3 * (i + 1));
         QCOMPARE(w.bar->of_setparts(edges), accepted);

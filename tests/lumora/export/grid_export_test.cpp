@@ -1,4 +1,7 @@
 #include <lumora/export/grid_export.h>
+
+#include "test_files.h"
+
 #include <lumora/host.h>
 
 #include <rt/grid/ole.h>
@@ -20,6 +23,8 @@
 #include <QTextStream>
 
 #include <memory>
+
+using qorv::test::read_file;
 
 namespace {
 
@@ -127,12 +132,6 @@ struct server_log {
     }
     ~server_log() { rt::set_ole_factory({}); }
 };
-
-QByteArray contents(const QString& file)
-{
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The grid of the second path: objects in another order on screen than in the definition, a code
 // table, an invisible column, a column without label and one whose label has no text, a column
@@ -247,7 +246,7 @@ private slots:
         QCOMPARE(box.lines, messages);
         QCOMPARE(server.connects, result == 1 ? 1 : 0);
         if (exists && answer != 1)
-            QCOMPARE(contents(file), old);
+            QCOMPARE(read_file(file), old);
         if (rows == 0 || bad_directory)
             QVERIFY(!QFile::exists(file));
         if (connect_code != 0) // the grid's own save stays as it was written

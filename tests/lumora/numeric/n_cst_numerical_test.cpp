@@ -94,7 +94,7 @@ std::int16_t flipbit16(std::int16_t v, std::uint16_t n)
 template <typename T> T combine(T a, T b, int width, const std::function<bool(bool, bool)>& rule)
 {
     std::int32_t r = 0;
-    for (std::uint16_t n = 1; n <= width; ++n) {
+    for (std::uint16_t n = 1; n <= static_cast<std::uint16_t>(width); ++n) {
         if (rule(getbit(a, n), getbit(b, n)))
             r = width == 32 ? setbit(r, n) : setbit16(static_cast<std::int16_t>(r), n);
     }
@@ -114,7 +114,7 @@ std::int32_t bitwisexor(std::int32_t a, std::int32_t b)
 template <typename T> T bitwisenot(T a, int width)
 {
     std::int32_t r = 0;
-    for (std::uint16_t n = 1; n <= width; ++n) {
+    for (std::uint16_t n = 1; n <= static_cast<std::uint16_t>(width); ++n) {
         if (!getbit(a, n))
             r = width == 32 ? setbit(r, n) : setbit16(static_cast<std::int16_t>(r), n);
     }

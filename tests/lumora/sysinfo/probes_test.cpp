@@ -3,6 +3,7 @@
 // the 64-bit answer, and the record structures.
 
 #include "sysinfo_p.h"
+#include "test_files.h"
 
 #include <lumora/numeric/n_cst_numerical.h>
 #include <lumora/sysinfo/probes.h>
@@ -22,6 +23,8 @@
 
 #include <cstring>
 #include <set>
+
+using qorv::test::read_file;
 
 namespace {
 
@@ -59,12 +62,6 @@ QString loaded_loader()
             return p;
     }
     return QString();
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 /// Restores LD_LIBRARY_PATH when it goes out of scope.
@@ -190,7 +187,7 @@ private slots:
             if (f.size() < 8 || !f[0].endsWith(':') || f[0] == "Num:" || f[6] == "UND" ||
                 f[6] == "ABS" || f[3] == "TLS" || f[3] == "SECTION" || f[3] == "FILE")
                 continue;
-            const QByteArray name = f[7];
+            const QByteArray& name = f[7];
             const qsizetype at = name.indexOf('@');
             if (at < 0 || name.mid(at, 2) == "@@")
                 names.append(QString::fromLatin1(at < 0 ? name : name.left(at)));
@@ -213,7 +210,7 @@ private slots:
         // For a library that is loaded, reading its file gives the same answers.
         const QString libc = loaded_path(QStringLiteral("libc.so.6"));
         QVERIFY(!libc.isEmpty());
-        const QByteArray image = contents(libc);
+        const QByteArray image = read_file(libc);
         for (const char* name : {"printf", "malloc", "memcpy", "environ", "__errno_location",
                                  "GLIBC_2.2.5", "_IO_stdin_used", "no_such_function", "errno"}) {
             QCOMPARE(lumora::detail::elf_exports(image, name),
@@ -300,7 +297,7 @@ private slots:
         QTemporaryDir native;
         QVERIFY(foreign.isValid() && native.isValid());
         const QString name = QStringLiteral("liblumora_probe_copy.so");
-        QByteArray image = contents(fixture);
+        QByteArray image = read_file(fixture);
         QVERIFY(lumora::detail::elf_compatible(image));
         QVERIFY(QFile::copy(fixture, native.filePath(name)));
         // The same library claiming another machine.
@@ -323,7 +320,7 @@ private slots:
     void the_system_cache_is_read()
     {
         const QStringList paths = lumora::detail::ld_cache_paths(
-            contents(QStringLiteral("/etc/ld.so.cache")), "libc.so.6");
+            read_file(QStringLiteral("/etc/ld.so.cache")), "libc.so.6");
         QVERIFY(!paths.isEmpty());
         QVERIFY(QFileInfo(paths.first()).fileName() == QStringLiteral("libc.so.6"));
     }
@@ -360,7 +357,7 @@ private slots:
 
     void damaged_libraries_are_read_safely()
     {
-        const QByteArray image = contents(fixture);
+        const QByteArray image = read_file(fixture);
         QVERIFY(!image.isEmpty());
         QCOMPARE(lumora::detail::elf_exports(image, "probe_fixture_function"),
                  std::optional<bool>(true));

@@ -1,5 +1,6 @@
 #include <lumora/text/u_orlen_fun.h>
 
+#include "decimal_text.h"
 #include "text_p.h"
 
 #include <rt/value/errors.h>
@@ -15,17 +16,10 @@
 
 #include <sys/stat.h>
 
+using qorv::test::decimal_text;
 using rt::decimal;
 
 namespace {
-
-decimal d(const char* text)
-{
-    const auto value = decimal::from_text(QString::fromLatin1(text));
-    if (!value)
-        qFatal("not a number in the test data: %s", text);
-    return *value;
-}
 
 /// A host path written the way the data writes paths: with backslashes.
 QString backslashed(const QString& path)
@@ -187,13 +181,14 @@ private slots:
             }
         }
         // A fraction that ends within ten digits, in hex (digits below ten only).
-        QCOMPARE(fun.todec(fun.decto(d("2.5625"), 16), decimal(16)), d("2.5625"));
+        QCOMPARE(fun.todec(fun.decto(decimal_text("2.5625"), 16), decimal(16)),
+                 decimal_text("2.5625"));
     }
 
     // The fast path of integers agrees with the general decimal one beyond 64 bits.
     void large_integers_agree()
     {
-        const decimal two64 = d("18446744073709551616");
+        const decimal two64 = decimal_text("18446744073709551616");
         for (const int base : {2, 7, 10, 16, 36}) {
             const QString big = lumora::detail::decto(two64 * decimal(3) + decimal(5),
                                                       static_cast<std::uint16_t>(base));
@@ -373,8 +368,9 @@ private slots:
         QTest::newRow("texts by code units")
             << QVariantList{"b", "B", "a"} << asc << QVariantList{"B", "a", "b"};
         QTest::newRow("numbers of different types by value")
-            << QVariantList{2.5, QVariant::fromValue(d("2.25")), 1u, qlonglong(-4)} << asc
-            << QVariantList{qlonglong(-4), 1u, QVariant::fromValue(d("2.25")), 2.5};
+            << QVariantList{2.5, QVariant::fromValue(decimal_text("2.25")), 1u, qlonglong(-4)}
+            << asc
+            << QVariantList{qlonglong(-4), 1u, QVariant::fromValue(decimal_text("2.25")), 2.5};
         QTest::newRow("null does not move")
             << QVariantList{3, QVariant(), 1} << asc << QVariantList{1, QVariant(), 3};
         QTest::newRow("empty") << QVariantList{} << asc << QVariantList{};

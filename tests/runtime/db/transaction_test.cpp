@@ -1,9 +1,12 @@
 // rt::transaction against a real SQLite file and the PostgreSQL server of the test fixture.
 // Every backend-dependent table runs each case once per backend; the row name starts with it.
 
-#include "pg_server.h"
+#include "backend_rows.h"
+#include "pg_database.h"
+#include "random_bytes.h"
 #include "tcp_proxy.h"
 #include "tds_responder.h"
+
 #include <rt/db/interruption.h>
 #include <rt/db/transaction.h>
 #include <rt/db/transaction_p.h>
@@ -23,7 +26,6 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <random>
 #include <thread>
 
 using rt::transaction;
@@ -51,7 +53,8 @@ int unused_port()
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        qFatal("cannot bind a port on the loopback interface");
     socklen_t len = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
     ::close(fd);
@@ -61,11 +64,7 @@ int unused_port()
 // Bytes that differ at every offset for a given size, so that a misplaced piece shows.
 QByteArray pattern(qsizetype size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    std::mt19937 gen(static_cast<unsigned>(size));
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(gen() & 0xff);
-    return bytes;
+    return qorv::test::random_bytes(size, static_cast<quint32>(size));
 }
 
 } // namespace
@@ -119,9 +118,7 @@ private:
     // Adds `row` once per backend, named "<backend>: <name>".
     template <typename F> void per_backend(const char* name, F&& row) const
     {
-        for (const QString& b : backends())
-            row(QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(b, QString::fromUtf8(name))))
-                << b);
+        qorv::test::add_backend_rows(backends(), name, std::forward<F>(row));
     }
 
 private slots:
@@ -1133,13 +1130,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (!pg_)
-            return;
-        transaction admin;
-        fill(admin, QStringLiteral("postgresql"), {}, pg_->database);
-        admin.autocommit = true;
-        if (admin.connect() == 0)
-            admin.execute(QStringLiteral("drop database if exists %1").arg(database_name));
+        if (pg_)
+            qorv::test::drop_database(*pg_, QString::fromLatin1(database_name));
     }
 };
 

@@ -1,3 +1,5 @@
+#include "decimal_text.h"
+
 #include <rt/value/decimal.h>
 #include <rt/value/errors.h>
 #include <rt/value/format_version.h>
@@ -6,19 +8,8 @@
 
 #include <limits>
 
+using qorv::test::decimal_text;
 using rt::decimal;
-
-namespace {
-
-decimal d(const char* text)
-{
-    const auto value = decimal::from_text(QString::fromLatin1(text));
-    if (!value)
-        qFatal("not a number in the test data: %s", text);
-    return *value;
-}
-
-} // namespace
 
 class decimal_test : public QObject {
     Q_OBJECT
@@ -282,9 +273,9 @@ private slots:
     {
         QCOMPARE(decimal(std::numeric_limits<std::int64_t>::min()).to_text(),
                  QStringLiteral("-9223372036854775808"));
-        QVERIFY(decimal() == d("0"));
-        QCOMPARE(d("0.1").to_double(), 0.1);
-        QCOMPARE((-d("1.5")).to_text(), QStringLiteral("-1.5"));
+        QVERIFY(decimal() == decimal_text("0"));
+        QCOMPARE(decimal_text("0.1").to_double(), 0.1);
+        QCOMPARE((-decimal_text("1.5")).to_text(), QStringLiteral("-1.5"));
     }
 
     void divisionByZeroThrows_data()
@@ -298,8 +289,10 @@ private slots:
     void divisionByZeroThrows()
     {
         QFETCH(QString, divisor);
-        QVERIFY_THROWS_EXCEPTION(rt::division_by_zero, d("1") / *decimal::from_text(divisor));
-        QVERIFY_THROWS_EXCEPTION(rt::runtime_error, d("0") / *decimal::from_text(divisor));
+        QVERIFY_THROWS_EXCEPTION(rt::division_by_zero,
+                                 decimal_text("1") / *decimal::from_text(divisor));
+        QVERIFY_THROWS_EXCEPTION(rt::runtime_error,
+                                 decimal_text("0") / *decimal::from_text(divisor));
     }
 };
 

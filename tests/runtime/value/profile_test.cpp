@@ -1,3 +1,5 @@
+#include "test_files.h"
+
 #include <rt/value/codepage.h>
 #include <rt/value/profile.h>
 #include <rt/value/profile_p.h>
@@ -10,20 +12,10 @@
 #include <sys/fsuid.h>
 #include <unistd.h>
 
+using qorv::test::read_file;
+using qorv::test::write_file;
+
 namespace {
-
-QByteArray read_bytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void write_bytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 /// Root passes every permission check; for the lifetime of this object the thread's file
 /// accesses run as "nobody" instead, so that a read-only directory is read-only for the test.
@@ -150,7 +142,7 @@ private slots:
         QFETCH(QString, section);
         QFETCH(QString, key);
         QFETCH(QString, expected);
-        write_bytes(ini(), content);
+        QVERIFY(write_file(ini(), content));
         QCOMPARE(rt::profile_string(ini(), section, key, QStringLiteral("<default>")), expected);
     }
 
@@ -237,9 +229,9 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, value);
         QFETCH(QByteArray, after);
-        write_bytes(ini(), before);
+        QVERIFY(write_file(ini(), before));
         QCOMPARE(rt::set_profile_string(ini(), section, key, value), 1);
-        QCOMPARE(read_bytes(ini()), after);
+        QCOMPARE(read_file(ini()), after);
         const QString written = rt::profile_string(ini(), section, key, QStringLiteral("<none>"));
         QCOMPARE(written, value.size() >= 2 && value.startsWith(u'"')
                               ? value.mid(1, value.size() - 2)
@@ -249,12 +241,12 @@ private slots:
     void newFileIsCreated()
     {
         QCOMPARE(rt::set_profile_string(ini(), "qorv", "ver", "\"1.3\""), 1);
-        QCOMPARE(read_bytes(ini()), QByteArray("[qorv]\r\nver=\"1.3\"\r\n"));
+        QCOMPARE(read_file(ini()), QByteArray("[qorv]\r\nver=\"1.3\"\r\n"));
     }
 
     void gbkFileIsReadInTheAnsiCodePage()
     {
-        write_bytes(ini(), rt::to_ansi(QString::fromUtf8("[升级]\r\n服务器=考试中心\r\n")));
+        QVERIFY(write_file(ini(), rt::to_ansi(QString::fromUtf8("[升级]\r\n服务器=考试中心\r\n"))));
         QCOMPARE(rt::profile_string(ini(), QString::fromUtf8("升级"), QString::fromUtf8("服务器")),
                  QString::fromUtf8("考试中心"));
     }
@@ -293,14 +285,14 @@ private slots:
         QFETCH(QString, section);
         QFETCH(QString, key);
         QFETCH(QString, value);
-        write_bytes(ini(), before);
+        QVERIFY(write_file(ini(), before));
         QCOMPARE(rt::set_profile_string(ini(), section, key, value), -1);
-        QCOMPARE(read_bytes(ini()), before);
+        QCOMPARE(read_file(ini()), before);
     }
 
     void replaceIsAtomic()
     {
-        write_bytes(ini(), "[qorv]\nver=1.0\n");
+        QVERIFY(write_file(ini(), "[qorv]\nver=1.0\n"));
         // A hard link still sees the old contents only if the new file was renamed into place.
         const QString old_link = dir_.filePath(QStringLiteral("old.ini"));
         QFile::remove(old_link);
@@ -308,8 +300,8 @@ private slots:
             ::link(QFile::encodeName(ini()).constData(), QFile::encodeName(old_link).constData()),
             0);
         QCOMPARE(rt::set_profile_string(ini(), "qorv", "ver", "1.3"), 1);
-        QCOMPARE(read_bytes(old_link), QByteArray("[qorv]\nver=1.0\n"));
-        QCOMPARE(read_bytes(ini()), QByteArray("[qorv]\nver=1.3\n"));
+        QCOMPARE(read_file(old_link), QByteArray("[qorv]\nver=1.0\n"));
+        QCOMPARE(read_file(ini()), QByteArray("[qorv]\nver=1.3\n"));
         QFile::remove(old_link);
         QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("qorv.ini")});
@@ -320,7 +312,7 @@ private slots:
         const QString locked = dir_.filePath(QStringLiteral("locked"));
         QVERIFY(QDir().mkpath(locked));
         const QString file = locked + QStringLiteral("/qorv.ini");
-        write_bytes(file, "[qorv]\nver=1.0\n");
+        QVERIFY(write_file(file, "[qorv]\nver=1.0\n"));
         QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                QFile::ReadOther | QFile::ExeOther);
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
@@ -332,7 +324,7 @@ private slots:
         }
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(result, -1);
-        QCOMPARE(read_bytes(file), QByteArray("[qorv]\nver=1.0\n"));
+        QCOMPARE(read_file(file), QByteArray("[qorv]\nver=1.0\n"));
         QCOMPARE(QDir(locked).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("qorv.ini")});
     }

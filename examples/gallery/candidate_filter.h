@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QSortFilterProxyModel>
+#include <QString>
+
+/// Rows whose name contains the name typed and whose subject is the one chosen.
+class candidate_filter : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    void set(const QString& name, const QString& subject)
+    {
+        name_ = name;
+        subject_ = subject;
+        invalidateRowsFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
+    {
+        const auto text = [&](int column) {
+            return sourceModel()->index(row, column, parent).data().toString();
+        };
+        return (name_.isEmpty() || text(1).contains(name_)) &&
+               (subject_.isEmpty() || text(3) == subject_);
+    }
+
+private:
+    QString name_;
+    QString subject_;
+};
