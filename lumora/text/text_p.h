@@ -21,14 +21,16 @@ QString decto(const rt::decimal& value, std::uint16_t base);
 /// The same for an integer; what decto() uses whenever the value fits.
 QString decto_integer(std::int64_t value, std::uint16_t base);
 
-/// `text` read in base `base` by the rules of u_orlen_fun::todec.
+/// `text` read in base `base` by the rules of u_orlen_fun::todec; throws rt::numeric_overflow when
+/// the number is too large for a decimal.
 rt::decimal todec(QStringView text, const rt::decimal& base);
 /// The byte that a pair of characters gives in hexdecode: todec(pair, 16) truncated toward zero,
 /// low eight bits kept. Equal to todec() for every pair, without decimal arithmetic.
 std::uint8_t hex_pair_byte(QChar high, QChar low);
 
 /// `base` raised to the integer power `exponent`; throws rt::division_by_zero for zero raised to
-/// a negative power.
+/// a negative power and rt::numeric_overflow for a result too large for a decimal (a result too
+/// small for one is 0).
 rt::decimal raised(rt::decimal base, std::int64_t exponent);
 
 /// Text to bytes in `code`, without byte-order mark; an unknown code gives no bytes.

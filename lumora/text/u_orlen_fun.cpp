@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QWidget>
 
+#include <cmath>
 #include <compare>
 #include <utility>
 
@@ -113,12 +114,24 @@ std::optional<rt::decimal> as_number(const QVariant& v)
 struct sort_element {
     explicit sort_element(QVariant v)
         : value(std::move(v)), null(is_null(value)), number(null ? std::nullopt : as_number(value)),
+          infinity(null ? 0 : infinity_of(value)),
           text(!null && value.metaType() == QMetaType::fromType<QString>())
     {
     }
+    /// 1 for positive infinity, -1 for negative infinity (doubles and floats), else 0.
+    static int infinity_of(const QVariant& v)
+    {
+        const int id = v.metaType().id();
+        if (id != QMetaType::Double && id != QMetaType::Float)
+            return 0;
+        const double x = v.toDouble();
+        return std::isinf(x) ? (x > 0 ? 1 : -1) : 0;
+    }
+    bool numeric() const { return number || infinity != 0; }
     QVariant value;
     bool null;
     std::optional<rt::decimal> number;
+    int infinity; // an infinite double has no decimal value but orders all the same
     bool text;
 };
 
@@ -128,8 +141,11 @@ std::optional<std::partial_ordering> compare(const sort_element& a, const sort_e
 {
     if (a.null || b.null)
         return std::nullopt;
-    if (a.number && b.number)
+    if (a.numeric() && b.numeric()) {
+        if (a.infinity != 0 || b.infinity != 0)
+            return a.infinity <=> b.infinity; // a finite number counts as 0 here
         return *a.number <=> *b.number;
+    }
     if (a.text && b.text) {
         const int c =
             QString::compare(*static_cast<const QString*>(a.value.constData()),
@@ -138,7 +154,7 @@ std::optional<std::partial_ordering> compare(const sort_element& a, const sort_e
                : c > 0 ? std::partial_ordering::greater
                        : std::partial_ordering::equivalent;
     }
-    if (a.number || b.number)
+    if (a.numeric() || b.numeric())
         return std::nullopt;
     const QPartialOrdering o = QVariant::compare(a.value, b.value);
     if (o == QPartialOrdering::Less)

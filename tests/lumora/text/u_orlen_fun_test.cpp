@@ -15,6 +15,9 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <limits>
+
 using rt::decimal;
 
 namespace {
@@ -155,6 +158,16 @@ private slots:
         QTest::newRow("fractional base") << "11"
                                          << "0.5"
                                          << "1.5";
+        const QString ten_to_6144 = u'1' + QString(6144, u'0');
+        QTest::newRow("the largest power of ten a decimal holds")
+            << ten_to_6144 << "10" << ten_to_6144;
+        QTest::newRow("one digit more overflows") << ten_to_6144 + u'0' << "10"
+                                                  << "overflow";
+        QTest::newRow("100,000 binary digits overflow") << QString(100000, u'1') << "2"
+                                                        << "overflow";
+        QTest::newRow("a long fraction in base one half overflows")
+            << "0." + QString(30000, u'1') << "0.5"
+            << "overflow";
     }
 
     void todec()
@@ -162,7 +175,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, base);
         QFETCH(QString, expected);
-        QCOMPARE(fun.todec(text, *decimal::from_text(base)).to_text(), expected);
+        if (expected == u"overflow")
+            QVERIFY_THROWS_EXCEPTION(rt::numeric_overflow,
+                                     fun.todec(text, *decimal::from_text(base)));
+        else
+            QCOMPARE(fun.todec(text, *decimal::from_text(base)).to_text(), expected);
     }
 
     void todec_null()
@@ -213,6 +230,12 @@ private slots:
         QTest::newRow("decimal base exact") << "1.5" << 2 << "2.25";
         QTest::newRow("tenths") << "10" << -3 << "0.001";
         QTest::newRow("exact beyond double precision") << "1.1" << 20 << "6.72749994932560009201";
+        QTest::newRow("the largest power of ten a decimal holds")
+            << "10" << 6144 << u'1' + QString(6144, u'0');
+        QTest::newRow("10^6145 overflows") << "10" << 6145 << "overflow";
+        QTest::newRow("10^7000 overflows") << "10" << 7000 << "overflow";
+        QTest::newRow("0.1^-7000 overflows") << "0.1" << -7000 << "overflow";
+        QTest::newRow("10^-7000 is too small and rounds to 0") << "10" << -7000 << "0";
     }
 
     void power()
@@ -220,6 +243,12 @@ private slots:
         QFETCH(QString, base);
         QFETCH(int, exponent);
         QFETCH(QString, expected);
+        if (expected == u"overflow") {
+            QVERIFY_THROWS_EXCEPTION(
+                rt::numeric_overflow,
+                fun.power(*decimal::from_text(base), static_cast<std::int16_t>(exponent)));
+            return;
+        }
         const auto result =
             fun.power(*decimal::from_text(base), static_cast<std::int16_t>(exponent));
         QVERIFY(result);
@@ -383,6 +412,14 @@ private slots:
         QTest::newRow("doubles by exact value")
             << QVariantList{0.3, 0.1, 0.2, 0.30000000000000004} << QVariant()
             << QVariantList{0.30000000000000004, 0.3, 0.2, 0.1};
+        const double inf = std::numeric_limits<double>::infinity();
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("infinity as the largest double")
+            << QVariantList{1.0, inf, 0.5} << asc << QVariantList{0.5, 1.0, inf};
+        QTest::newRow("both infinities among integers, descending")
+            << QVariantList{-inf, 2, inf, -1.5} << QVariant() << QVariantList{inf, 2, -1.5, -inf};
+        QTest::newRow("NaN keeps its place")
+            << QVariantList{inf, nan, 1.0} << asc << QVariantList{1.0, nan, inf};
     }
 
     void arraysort()
@@ -398,6 +435,8 @@ private slots:
             QCOMPARE(result[i].metaType(), expected[int(i)].metaType());
             if (result[i].metaType() == QMetaType::fromType<decimal>())
                 QCOMPARE(result[i].value<decimal>(), expected[int(i)].value<decimal>());
+            else if (std::isnan(expected[int(i)].toDouble()))
+                QVERIFY(std::isnan(result[i].toDouble()));
             else
                 QCOMPARE(result[i], expected[int(i)]);
         }
