@@ -38,8 +38,13 @@ QByteArray to_bytes(QStringView text, encoding code);
 /// Bytes in `code` to text, cut at the first U+0000; invalid sequences become U+FFFD.
 QString from_bytes(QByteArrayView bytes, encoding code);
 
+/// Whether `path` starts with a drive: an ASCII letter followed by ":". Before any other
+/// character a ":" is part of a name.
+bool has_drive(QStringView path);
+
 /// A file name of the data as a path of the host, the one reading of every function that takes
-/// a file name: "\\" becomes "/", and a drive letter ("C:") stands for the root.
+/// a file name: "\\" becomes "/", and a drive ("C:") stands for the root. A name that would then
+/// start with ":" gets "./" in front, which Qt would otherwise read as one of its resources.
 QString host_path(QStringView path);
 
 } // namespace lumora::detail

@@ -16,12 +16,22 @@
 
 namespace lumora {
 
+bool detail::has_drive(QStringView path)
+{
+    if (path.size() < 2 || path[1] != u':')
+        return false;
+    const char16_t c = path[0].unicode();
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
 QString detail::host_path(QStringView path)
 {
     QString p = path.toString();
-    if (p.size() >= 2 && p[1] == u':')
+    if (has_drive(p))
         p.remove(0, 2);
     p.replace(u'\\', u'/');
+    if (p.startsWith(u':'))
+        p.prepend(QStringLiteral("./"));
     return p;
 }
 
@@ -261,7 +271,7 @@ QString u_orlen_fun::createpath(const std::optional<QString>& as_filepath) const
         return {};
 
     // After a drive letter the search for separators starts behind "X:\".
-    const qsizetype from = path.size() >= 2 && path[1] == u':' ? 3 : 0;
+    const qsizetype from = detail::has_drive(path) ? 3 : 0;
     for (qsizetype q = from; q < path.size(); ++q) {
         if (!is_separator(path[q]))
             continue;

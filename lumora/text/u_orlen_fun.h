@@ -79,8 +79,9 @@ public:
                                 std::optional<std::uint16_t> ai_end) const;
 
     /// Creates every directory of `as_filepath` and then the file itself, empty, if no file of
-    /// that name exists. Both "\" and "/" separate; a drive letter ("C:") stands for the root of
-    /// the file system. A path that starts with "\" gets its directories but never its file.
+    /// that name exists. Both "\" and "/" separate; a drive letter (an ASCII letter and ":", as
+    /// in "C:") stands for the root of the file system, while ":" after any other first character
+    /// is part of a name. A path that starts with "\" gets its directories but never its file.
     /// Returns "" on success and for a null or blank path; otherwise the directory prefix that
     /// could not be created, or the trimmed path when the file could not be created.
     QString createpath(const std::optional<QString>& as_filepath) const;

@@ -489,6 +489,19 @@ private slots:
         QTest::newRow("drive letter alone names no file")
             << "C:"
             << "PATH" << QStringList{} << QStringList{} << QStringList{};
+        // Relative to the working directory, which is ROOT here.
+        QTest::newRow("drive letter before a relative name")
+            << "c:x.txt"
+            << "" << QStringList{} << QStringList{"x.txt"} << QStringList{"c:x.txt"};
+        QTest::newRow("a digit before a colon is no drive")
+            << "1:x.txt"
+            << "" << QStringList{} << QStringList{"1:x.txt"} << QStringList{"x.txt"};
+        QTest::newRow("a colon before a colon is no drive")
+            << "::x.txt"
+            << "" << QStringList{} << QStringList{"::x.txt"} << QStringList{"x.txt"};
+        QTest::newRow("a non-ASCII letter before a colon is no drive")
+            << QStringLiteral("ä:d/x.txt") << "" << QStringList{QStringLiteral("ä:d")}
+            << QStringList{QStringLiteral("ä:d/x.txt")} << QStringList{"d"};
         QTest::newRow("U+0000 in a directory name")
             << QStringLiteral("ROOT/n") + QChar(0) + "ul/f.txt"
             << QStringLiteral("ROOT/n") + QChar(0) + "ul" << QStringList{} << QStringList{}
@@ -526,7 +539,11 @@ private slots:
         if (expected == u"PATH")
             expected = path.trimmed();
 
-        QCOMPARE(fun.createpath(path), expected);
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(root));
+        const QString answer = fun.createpath(path);
+        QDir::setCurrent(previous);
+        QCOMPARE(answer, expected);
         for (const QString& dir : dirs)
             QVERIFY2(QFileInfo(root + '/' + dir).isDir(), qPrintable(dir));
         for (const QString& file : files) {
