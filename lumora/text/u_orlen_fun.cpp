@@ -10,9 +10,17 @@
 #include <QFileInfo>
 #include <QWidget>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <compare>
+#include <cstring>
 #include <utility>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lumora {
 
@@ -46,6 +54,103 @@ void u_orlen_fun::move(QWidget* adw_control) const
                                                          : pointer);
 }
 
+namespace {
+
+/// How often `unit` occurs in `text`. Written so that the compiler counts with vector
+/// instructions.
+qsizetype count_unit(QStringView text, char16_t unit)
+{
+    const char16_t* in = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype count = 0;
+    // Blocks small enough for 32-bit sums, which vectorise better than 64-bit ones.
+    for (qsizetype start = 0; start < n; start += 1 << 20) {
+        const qsizetype end = std::min(n, start + (qsizetype(1) << 20));
+        std::uint32_t block = 0;
+        for (qsizetype i = start; i < end; ++i)
+            block += in[i] == unit;
+        count += block;
+    }
+    return count;
+}
+
+/// Room after a result for whole blocks of eight units to be stored past its end.
+constexpr qsizetype store_slack = 8;
+
+/// `text` with each of its `count` occurrences of `unit` replaced by `with`.
+QString replace_unit(QStringView text, char16_t unit, QStringView with, qsizetype count)
+{
+    const qsizetype n = text.size();
+    const qsizetype wn = with.size();
+    const qsizetype size = n + count * (wn - 1);
+    QString out(size + store_slack, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    detail::prefer_huge_pages(o, std::size_t(size) * sizeof(char16_t));
+    const char16_t* in = text.utf16();
+    const char16_t* w = with.utf16();
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Eight units at a time: a block without the unit is stored whole; otherwise the block is
+    // stored, the end moved back to the unit, and the replacement stored over the rest.
+    char16_t padded[store_slack] = {};
+    std::memcpy(padded, w, std::size_t(std::min(wn, store_slack)) * sizeof(char16_t));
+    const __m128i replacement = _mm_loadu_si128(reinterpret_cast<const __m128i*>(padded));
+    const __m128i needle = _mm_set1_epi16(static_cast<short>(unit));
+    while (i + 8 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, needle)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+        if (mask == 0) {
+            o += 8;
+            i += 8;
+            continue;
+        }
+        const int k = std::countr_zero(mask) / 2;
+        o += k;
+        if (wn <= store_slack)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), replacement);
+        else
+            std::memcpy(o, w, std::size_t(wn) * sizeof(char16_t));
+        o += wn;
+        i += k + 1;
+    }
+#endif
+    for (; i < n; ++i) {
+        if (in[i] == unit) {
+            std::memcpy(o, w, std::size_t(wn) * sizeof(char16_t));
+            o += wn;
+        } else {
+            *o++ = in[i];
+        }
+    }
+    out.truncate(size);
+    return out;
+}
+
+/// `text` with the non-overlapping occurrences of `find` at `at` replaced by `with`.
+QString replace_at(QStringView text, qsizetype find, QStringView with,
+                   const std::vector<qsizetype>& at)
+{
+    const qsizetype size = text.size() + qsizetype(at.size()) * (with.size() - find);
+    QString out(size, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    detail::prefer_huge_pages(o, std::size_t(size) * sizeof(char16_t));
+    const auto copy = [&](QStringView part) {
+        std::memcpy(o, part.utf16(), std::size_t(part.size()) * sizeof(char16_t));
+        o += part.size();
+    };
+    qsizetype done = 0;
+    for (const qsizetype q : at) {
+        copy(text.sliced(done, q - done));
+        copy(with);
+        done = q + find;
+    }
+    copy(text.sliced(done));
+    return out;
+}
+
+} // namespace
+
 std::optional<QString> u_orlen_fun::replace(const std::optional<QString>& as_text,
                                             const std::optional<QString>& as_str1,
                                             const std::optional<QString>& as_str2) const
@@ -56,22 +161,23 @@ std::optional<QString> u_orlen_fun::replace(const std::optional<QString>& as_tex
         return as_text;
     const QStringView text = *as_text;
     const QStringView find = *as_str1;
-    qsizetype q = text.indexOf(find);
-    if (q < 0)
+    // The result is counted before it is written, so that it is made once at its exact size.
+    if (find.size() == 1) {
+        const qsizetype count = count_unit(text, find[0].unicode());
+        if (count == 0)
+            return as_text;
+        if (!as_str2)
+            return std::nullopt;
+        return replace_unit(text, find[0].unicode(), *as_str2, count);
+    }
+    std::vector<qsizetype> at;
+    for (qsizetype q = text.indexOf(find); q >= 0; q = text.indexOf(find, q + find.size()))
+        at.push_back(q);
+    if (at.empty())
         return as_text;
     if (!as_str2)
         return std::nullopt;
-    QString out;
-    out.reserve(text.size());
-    qsizetype done = 0;
-    while (q >= 0) {
-        out.append(text.mid(done, q - done));
-        out.append(*as_str2);
-        done = q + find.size();
-        q = text.indexOf(find, done);
-    }
-    out.append(text.mid(done));
-    return out;
+    return replace_at(text, find.size(), *as_str2, at);
 }
 
 std::optional<rt::decimal> u_orlen_fun::power(const std::optional<rt::decimal>& ad_num,

@@ -302,6 +302,22 @@ private slots:
                                     << "abc"
                                     << ""
                                     << "";
+        // Longer texts go eight units at a time: matches at the edges of those blocks, in a
+        // last partial block, everywhere, and replacements shorter and longer than a block.
+        // Qt's own replace is the reference.
+        QString edges(41, u'x');
+        for (const int at : {0, 7, 8, 15, 16, 23, 39, 40})
+            edges[at] = u';';
+        const auto row = [](const char* name, const QString& text, const QString& find,
+                            const QString& with) {
+            QTest::newRow(name) << text << find << with << QString(text).replace(find, with);
+        };
+        row("long text, matches at block edges", edges, ";", ", ");
+        row("long text, replacement longer than a block", edges, ";", "0123456789ABCDEF");
+        row("long text, deletion", edges, ";", "");
+        row("long text, every unit matches", QString(21, u';'), ";", "ab");
+        row("long text, two-unit search", edges, "x;", QString::fromUtf8("中"));
+        row("long Chinese text", QString::fromUtf8("考生编号;中文;").repeated(5), ";", ", ");
     }
 
     void replace()
