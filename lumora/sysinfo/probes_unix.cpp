@@ -206,6 +206,7 @@ std::optional<bool> loaded_library_exports(const QByteArray& library, const QByt
         QByteArrayView function;
         std::optional<bool> answer;
         bool found = false;
+        bool failed = false;
     } l{*wanted, function, std::nullopt};
     dl_iterate_phdr(
         [](dl_phdr_info* info, std::size_t, void* data) {
@@ -214,10 +215,16 @@ std::optional<bool> loaded_library_exports(const QByteArray& library, const QByt
                 QByteArrayView(info->dlpi_name ? info->dlpi_name : "") != query->object.name)
                 return 0;
             query->found = true;
-            query->answer = dynamic_exports(object_in_memory(*info), query->function);
+            try { // nothing may be thrown through the loader
+                query->answer = dynamic_exports(object_in_memory(*info), query->function);
+            } catch (...) {
+                query->failed = true;
+            }
             return 1;
         },
         &l);
+    if (l.failed)
+        throw std::bad_alloc();
     if (!l.found)
         return std::nullopt; // unloaded meanwhile
     return l.answer.value_or(false);
