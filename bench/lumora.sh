@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # lumora's text services beside their peers, measured in the same run:
 #  - uf_md5file on a 1 GiB cached file against `openssl dgst -md5`;
-#  - replace and getsep on 16 MiB of text with 1,048,576 matches against Python's str.replace
-#    and str.split; hexencode and urlencode of 1 MiB of mixed text against
-#    binascii.hexlify(text.encode(...)) and urllib.parse.quote (/usr/bin/python3).
+#  - replace on 16 Mi characters with 1,048,576 matches, of mixed Chinese and ASCII text and of
+#    ASCII text, and getsep on the mixed text, against Python's str.replace and str.split;
+#    hexencode in UTF-8, UTF-16 and ANSI and urlencode of 16 Mi characters of mixed text against
+#    binascii.hexlify(text.encode(...)) and urllib.parse.quote (/usr/bin/python3), with the
+#    memory each hexencode result holds over what its characters need.
 # Printed: the best wall time of QORV_BENCH_RUNS runs each (default 3) and the ratio peer time /
 # lumora time (1.0 is as fast as the peer, above 1.0 faster).
 #
@@ -45,10 +47,14 @@ rm -f "$work/big.bin"
 /usr/bin/python3 "$here/lumora_peers.py" write "$work"
 "$bin/lumora_bench" text "$work" >"$work/lumora.txt"
 /usr/bin/python3 "$here/lumora_peers.py" run "$work" >"$work/peer.txt"
-declare -A peer_name=([replace]="str.replace" [getsep]="str.split"
-    [hexencode_utf8]="hexlify(encode('utf-8'))" [hexencode_ansi]="hexlify(encode('gbk'))"
+declare -A peer_name=([replace_mixed]="str.replace" [replace_ascii]="str.replace"
+    [getsep]="str.split" [hexencode_utf8]="hexlify(encode('utf-8'))"
+    [hexencode_utf16]="hexlify(encode('utf-16-le'))" [hexencode_ansi]="hexlify(encode('gbk'))"
     [urlencode_utf8]="urllib.parse.quote")
-while read -r name seconds; do
+grep -v '^memory ' "$work/lumora.txt" | while read -r name seconds; do
     peer=$(awk -v n="$name" '$1 == n { print $2 }' "$work/peer.txt")
     line "$name" "$seconds" "$peer" "${peer_name[$name]}" "$(ratio "$peer" "$seconds")"
-done <"$work/lumora.txt"
+done
+grep '^memory ' "$work/lumora.txt" | while read -r _ name factor; do
+    printf '%-16s result memory / size of its characters: %s\n' "$name" "$factor"
+done

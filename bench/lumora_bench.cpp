@@ -1,10 +1,13 @@
 // Timings of lumora's text services for bench/lumora.sh, which sets them beside their peers.
 //
 //   lumora_bench md5 FILE        best wall seconds of uf_md5file on FILE
-//   lumora_bench text DIR        replace and getsep on DIR/big.txt, hexencode and urlencode on
-//                                DIR/mixed.txt (UTF-8 files written by lumora_peers.py)
+//   lumora_bench text DIR        replace and getsep on DIR/big.txt, replace on DIR/ascii.txt,
+//                                hexencode and urlencode on DIR/mixed.txt (UTF-8 files written
+//                                by lumora_peers.py)
 //
-// Each line printed is "case seconds" (best of QORV_BENCH_RUNS runs, default 3).
+// Each line printed is "case seconds" (best of QORV_BENCH_RUNS runs, default 3). For hexencode a
+// line "memory case ratio" follows: the memory the result holds over the memory its characters
+// need; above 1.1 the benchmark fails.
 
 #include <lumora/lumora.h>
 
@@ -16,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -85,13 +89,29 @@ int main(int argc, char** argv)
     const QString sep = QStringLiteral(";");
     const QString with = QStringLiteral(", ");
 
+    const QString ascii = read_text(arg + "/ascii.txt");
+
     std::size_t sink = 0;
-    report("replace", best([&] { sink += fun.replace(big, sep, with)->size(); }));
+    report("replace_mixed", best([&] { sink += fun.replace(big, sep, with)->size(); }));
+    report("replace_ascii", best([&] { sink += fun.replace(ascii, sep, with)->size(); }));
     report("getsep", best([&] { sink += fun.getsep(big, sep, 0).size(); }));
-    report("hexencode_utf8",
-           best([&] { sink += fun.hexencode(mixed, lumora::encoding::utf8).size(); }));
-    report("hexencode_ansi",
-           best([&] { sink += fun.hexencode(mixed, lumora::encoding::ansi).size(); }));
+    const std::pair<const char*, lumora::encoding> encodings[] = {
+        {"hexencode_utf8", lumora::encoding::utf8},
+        {"hexencode_utf16", lumora::encoding::utf16le},
+        {"hexencode_ansi", lumora::encoding::ansi}};
+    for (const auto& [name, code] : encodings) {
+        QString result;
+        report(name, best([&] {
+                   result = QString(); // the old result does not live on beside the new one
+                   result = fun.hexencode(mixed, code);
+               }));
+        sink += result.size();
+        const double ratio =
+            double(result.capacity()) / double(std::max<qsizetype>(1, result.size()));
+        std::printf("memory %s %.3f\n", name, ratio);
+        if (ratio > 1.1)
+            fail("a hexencode result holds more than 10% more memory than it needs");
+    }
     report("urlencode_utf8",
            best([&] { sink += fun.urlencode(mixed, lumora::encoding::utf8).size(); }));
     if (sink == 0)

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Peers of bench/lumora_bench.cpp in Python.
 
-  lumora_peers.py write DIR   writes DIR/big.txt (16 MiB of text, 1,048,576 separators) and
-                              DIR/mixed.txt (1 MiB of mixed Chinese and ASCII), UTF-8
+  lumora_peers.py write DIR   writes, in UTF-8, DIR/big.txt (16 Mi characters of Chinese and
+                              ASCII, 1,048,576 separators), DIR/ascii.txt (the same in ASCII
+                              only) and DIR/mixed.txt (16 Mi characters, a third Chinese)
   lumora_peers.py run DIR     times str.replace, str.split, binascii.hexlify(text.encode())
                               and urllib.parse.quote on them: "case seconds", best of runs
 """
@@ -25,12 +26,19 @@ def write(directory):
         pieces.append(piece + ";")
     with open(os.path.join(directory, "big.txt"), "w", encoding="utf-8") as f:
         f.write("".join(pieces))
-    mixed = []
-    for _ in range(1 << 20):
-        if rng.randrange(3) == 0:
-            mixed.append(chr(0x4E00 + rng.randrange(0x51A5)))
-        else:
-            mixed.append(rng.choice("abcdefghijklmnopqrstuvwxyz0123456789 "))
+    # The same shape in ASCII only, which Python holds in one byte a character.
+    ascii_pieces = ["".join(rng.choices("abcdefgh0123456789XYZ", k=15)) + ";"
+                    for _ in range(1 << 20)]
+    with open(os.path.join(directory, "ascii.txt"), "w", encoding="utf-8") as f:
+        f.write("".join(ascii_pieces))
+    # 16 Mi characters, a third of them CJK ideographs.
+    letters = "abcdefghijklmnopqrstuvwxyz0123456789 "
+    n = 1 << 24
+    kinds = rng.choices((0, 1, 2), k=n)
+    ideographs = [chr(0x4E00 + i) for i in range(0x51A5)]
+    ascii_choices = iter(rng.choices(letters, k=n))
+    cjk_choices = iter(rng.choices(ideographs, k=n))
+    mixed = [next(cjk_choices) if k == 0 else next(ascii_choices) for k in kinds]
     with open(os.path.join(directory, "mixed.txt"), "w", encoding="utf-8") as f:
         f.write("".join(mixed))
 
@@ -47,12 +55,16 @@ def best(fn):
 def run(directory):
     with open(os.path.join(directory, "big.txt"), encoding="utf-8") as f:
         big = f.read()
+    with open(os.path.join(directory, "ascii.txt"), encoding="utf-8") as f:
+        ascii_text = f.read()
     with open(os.path.join(directory, "mixed.txt"), encoding="utf-8") as f:
         mixed = f.read()
     cases = [
-        ("replace", lambda: big.replace(";", ", ")),
+        ("replace_mixed", lambda: big.replace(";", ", ")),
+        ("replace_ascii", lambda: ascii_text.replace(";", ", ")),
         ("getsep", lambda: big.split(";")),
         ("hexencode_utf8", lambda: binascii.hexlify(mixed.encode("utf-8"))),
+        ("hexencode_utf16", lambda: binascii.hexlify(mixed.encode("utf-16-le"))),
         ("hexencode_ansi", lambda: binascii.hexlify(mixed.encode("gbk"))),
         ("urlencode_utf8", lambda: urllib.parse.quote(mixed)),
     ]

@@ -2,10 +2,13 @@
 
 #include "host.h"
 
+#include <rt/ui/messagebox.h>
+
 #include <array>
 #include <atomic>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 namespace lumora::host {
 
@@ -20,6 +23,16 @@ std::array<std::atomic<std::int64_t>, 6> colors = {
 
 std::mutex title_mutex;
 std::optional<QString> title;
+
+std::mutex handler_mutex;
+messagebox_handler installed_handler;
+
+static_assert(int(message_icon::information) == int(rt::icon::information) &&
+              int(message_icon::stop) == int(rt::icon::stop) &&
+              int(message_icon::exclamation) == int(rt::icon::exclamation) &&
+              int(message_icon::question) == int(rt::icon::question));
+static_assert(int(message_buttons::ok) == int(rt::buttons::ok) &&
+              int(message_buttons::yes_no) == int(rt::buttons::yes_no));
 
 std::atomic<std::int64_t>* slot(color_variable variable)
 {
@@ -56,6 +69,20 @@ std::optional<QString> sys_ts()
 {
     const std::lock_guard lock(title_mutex);
     return title;
+}
+
+messagebox_handler set_messagebox_handler(messagebox_handler handler)
+{
+    const std::lock_guard lock(handler_mutex);
+    if (handler) {
+        rt::set_messagebox_handler([handler](const rt::message& m) {
+            return handler(message{m.title, m.text, static_cast<message_icon>(m.icon),
+                                   static_cast<message_buttons>(m.buttons)});
+        });
+    } else {
+        rt::set_messagebox_handler({});
+    }
+    return std::exchange(installed_handler, std::move(handler));
 }
 
 } // namespace lumora::host

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace lumora::host {
@@ -39,5 +40,40 @@ LUMORA_EXPORT void set_sys_ts(std::optional<QString> title);
 
 /// The registered message-box title; empty when none is registered.
 LUMORA_EXPORT std::optional<QString> sys_ts();
+
+/// The icon of a message box.
+enum class message_icon { information, stop, exclamation, question };
+/// The buttons of a message box: OK alone, or Yes and No.
+enum class message_buttons { ok, yes_no };
+
+/// A message box the library wants to show (the grid exports' notices and questions, the error
+/// of n_cst_numerical::of_sizeof for an unsupported type).
+struct message {
+    QString title;
+    QString text; ///< lines broken by "\r" or "\n"
+    message_icon icon = message_icon::information;
+    message_buttons buttons = message_buttons::ok;
+};
+
+/// Answers a message box: the number of the pressed button, 1 for OK or Yes, 2 for No.
+using messagebox_handler = std::function<int(const message&)>;
+
+/// Installs the host's handler for the library's message boxes; an empty handler removes it.
+/// Returns the handler installed before (empty when there was none).
+///
+/// Without a handler the library shows a QMessageBox when the host runs a QApplication. In a
+/// host without one (a QCoreApplication, or no Qt application at all) the library prints
+/// nothing and waits for nobody: an OK box counts as acknowledged and a Yes/No question as
+/// answered No (so an export never overwrites an existing file unasked).
+///
+/// The handler is called on the thread that shows the box, which waits for its answer; it may be
+/// replaced from any thread at any time.
+/// \code
+/// lumora::host::set_messagebox_handler([](const lumora::host::message& m) {
+///     std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
+///     return 1;
+/// });
+/// \endcode
+LUMORA_EXPORT messagebox_handler set_messagebox_handler(messagebox_handler handler);
 
 } // namespace lumora::host

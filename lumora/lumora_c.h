@@ -3,13 +3,16 @@
 /// The C ABI of liblumora.so: the global functions under their own names, for hosts that load
 /// the library and look the functions up by name (dlopen / dlsym).
 ///
-/// - Text crosses as NUL-terminated UTF-8. Invalid UTF-8 in an argument reads as U+FFFD.
+/// - Text crosses as NUL-terminated UTF-8, unchanged: a leading U+FEFF is a character of the
+///   text, not a byte-order mark to drop. Invalid UTF-8 in an argument reads as U+FFFD.
 /// - Every text a function returns is allocated by the library and owned by the caller, who
 ///   releases it with lumora_free() (never with free()). A function may return NULL: either the
 ///   function's result is the null text (stated per function) or the call failed, which
 ///   lumora_last_error() then tells.
-/// - A result text holding U+0000 (wf_wps_cell of a column number far below 1) would arrive cut
-///   short: the function returns NULL and lumora_last_error() gives lumora_text_with_nul.
+/// - A result text that UTF-8 cannot carry unchanged is refused: the function returns NULL and
+///   lumora_last_error() gives lumora_text_with_nul for one holding U+0000 (it would arrive cut
+///   short; wf_wps_cell(-64, 1)) and lumora_text_with_lone_surrogate for one holding half of a
+///   surrogate pair (wf_wps_cell(-9000, 5)).
 /// - No C++ exception ever leaves these functions; the runtime's faults and a lack of memory
 ///   become the error codes below.
 
@@ -26,12 +29,15 @@ extern "C" {
 
 /// Error codes of lumora_last_error().
 enum lumora_error {
-    lumora_ok = 0,                    ///< the last call succeeded
-    lumora_null_object_reference = 1, ///< a null or destroyed object was used
-    lumora_division_by_zero = 2,      ///< a division by zero occurred
-    lumora_runtime_fault = 3,         ///< another fault of the running code
-    lumora_out_of_memory = 4,         ///< memory ran out
-    lumora_text_with_nul = 5          ///< the result holds U+0000, which a C text cannot carry
+    lumora_ok = 0,                       ///< the last call succeeded
+    lumora_null_object_reference = 1,    ///< a null or destroyed object was used
+    lumora_division_by_zero = 2,         ///< a division by zero occurred
+    lumora_runtime_fault = 3,            ///< another fault of the running code
+    lumora_out_of_memory = 4,            ///< memory ran out
+    lumora_text_with_nul = 5,            ///< the result holds U+0000, which a C text cannot carry
+    lumora_text_with_lone_surrogate = 6, ///< the result holds a lone surrogate, which UTF-8
+                                         ///< cannot carry
+    lumora_numeric_overflow = 7 ///< a decimal result too large to hold (rt::numeric_overflow)
 };
 
 /// The outcome of the calling thread's last call of a function of this header (lumora_ok when it

@@ -17,13 +17,16 @@ namespace lumora::detail {
 /// Thrown for a result that a NUL-terminated text cannot carry; capi_guarded() reports it as
 /// lumora_text_with_nul.
 struct text_with_nul {};
+/// Thrown for a result holding a lone surrogate, which UTF-8 cannot carry; reported as
+/// lumora_text_with_lone_surrogate.
+struct text_with_lone_surrogate {};
 
-/// A C text argument (UTF-8; invalid sequences read as U+FFFD) as a string; NULL is the null
-/// text.
+/// A C text argument (UTF-8; invalid sequences read as U+FFFD, a leading U+FEFF is kept) as a
+/// string; NULL is the null text.
 std::optional<QString> from_c(const char* text);
 /// A copy of `text` in UTF-8 in memory from malloc, released with lumora_free(); NULL for the null
-/// text. A text holding U+0000 would arrive cut short: it throws text_with_nul instead. Throws
-/// std::bad_alloc when memory runs out.
+/// text. A text holding U+0000 would arrive cut short: it throws text_with_nul instead; one holding
+/// a lone surrogate throws text_with_lone_surrogate. Throws std::bad_alloc when memory runs out.
 char* to_c(const std::optional<QString>& text);
 
 /// The calling thread's outcome of its last C ABI call, as lumora_last_error() reports it.
@@ -41,10 +44,14 @@ template <typename T, typename F> T capi_guarded(T failed, F&& call) noexcept
         error = lumora_division_by_zero;
     } catch (const rt::null_object_reference&) {
         error = lumora_null_object_reference;
+    } catch (const rt::numeric_overflow&) {
+        error = lumora_numeric_overflow;
     } catch (const std::bad_alloc&) {
         error = lumora_out_of_memory;
     } catch (const text_with_nul&) {
         error = lumora_text_with_nul;
+    } catch (const text_with_lone_surrogate&) {
+        error = lumora_text_with_lone_surrogate;
     } catch (...) {
         error = lumora_runtime_fault;
     }

@@ -237,6 +237,8 @@ public:
     std::int32_t of_sizeof([[maybe_unused]] std::int16_t ai_data) const { return size_int; }
     std::int32_t of_sizeof([[maybe_unused]] std::uint16_t aui_data) const { return size_uint; }
     std::int32_t of_sizeof([[maybe_unused]] QChar ac_data) const { return size_char; }
+    /// A C++ character literal ('a') is a character too, not an int.
+    std::int32_t of_sizeof([[maybe_unused]] char ac_data) const { return size_char; }
     std::int32_t of_sizeof([[maybe_unused]] char16_t ac_data) const { return size_char; }
     std::int32_t of_sizeof([[maybe_unused]] const QString& as_data) const { return size_string; }
     /// A text literal is a string, not a pointer that converts to boolean.
@@ -273,9 +275,10 @@ public:
     /// | "string"                                   | 4    |
     ///
     /// A "structure" counts once with the size of its own variable list. Any other data type
-    /// ("boolean" included) shows the message box "of_SizeOf Error" (stop icon, OK) through
-    /// rt::messagebox and makes the result -1; so does a nested structure that gives -1. The
-    /// sums wrap around in 32 bits.
+    /// ("boolean" included) shows the message box "of_SizeOf Error" (stop icon, OK; answered by
+    /// the handler of host::set_messagebox_handler() when one is installed, and silent in a
+    /// host without widgets) and makes the result -1; so does a nested structure that gives -1.
+    /// The sums wrap around in 32 bits.
     std::int32_t of_sizeof(const std::vector<variable_definition>& avdf_data) const;
 
     /// The sum over the values by their type: long and ulong 4, integer and uint 2, char 1,

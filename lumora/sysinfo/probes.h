@@ -31,13 +31,16 @@ LUMORA_EXPORT extern std::atomic<bool> blniswin64bit;
 /// Whether the shared library `ls_dllname` exports the function `ls_functionname`.
 ///
 /// The library is named as the dynamic loader takes it: a file name such as "libm.so.6", or a
-/// path (any name with a "/"). A library the process has loaded is the file the loader mapped
-/// (and stays loaded). Any other library is found as the loader would find it (the directories
-/// of LD_LIBRARY_PATH, the loader's cache /etc/ld.so.cache, then the system directories),
-/// skipping files built for another machine. Either way the dynamic symbol table is read from
-/// the file, so loading a library never changes the answer: nothing is loaded and none of its
-/// code runs. Only the library's own exports count,
-/// not those of the libraries it depends on.
+/// path (any name with a "/"). A library the process has loaded (found in the loader's link map
+/// by its name or SONAME, a path also by being the same file) answers from its image in memory
+/// and stays loaded. Any other library is found as the loader would find it (the directories of
+/// LD_LIBRARY_PATH, the loader's cache /etc/ld.so.cache, then the system directories), skipping
+/// files built for another machine, and answers from its file. Either way the lookup is the
+/// loader's: through the dynamic segment and its hash table (a library without section headers
+/// answers like any other), and thread-local variables count as exports as dlsym finds them.
+/// Nothing is loaded, none of the library's code runs, and only regular files are ever opened: a
+/// FIFO, device or directory of that name is passed over unopened. Only the library's own
+/// exports count, not those of the libraries it depends on.
 ///
 /// False for a null or empty name, a library that cannot be found or read, and a function it
 /// does not export.

@@ -1,15 +1,25 @@
-// The system probes on Linux: loaded objects through the dynamic linker, other libraries
+// The system probes on Linux: loaded objects through the loader's link map, other libraries
 // through their files, the architecture through uname().
+//
+// Nothing here goes through dlopen(): asked for a name it does not find loaded, the loader opens
+// and reads candidate files while it holds its lock, and a FIFO among them would stop it (and
+// with it every thread that loads a library) for ever. Files are only opened when they are
+// regular files.
 
 #include "probes.h"
 #include "sysinfo_p.h"
 
 #include <QFile>
-#include <QFileInfo>
 
-#include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
+
+#include <new>
+#include <vector>
 
 namespace lumora {
 
@@ -40,64 +50,193 @@ QStringList system_directories()
     return directories;
 }
 
+/// A regular file open for reading. Anything else (a FIFO, a device, a directory, a socket) is
+/// never opened: opening a FIFO waits for a writer, and opening a device may act on it.
+class regular_file {
+public:
+    explicit regular_file(const QString& path)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        struct stat st {};
+        if (name.isEmpty() || name.contains('\0') || ::stat(name.constData(), &st) != 0 ||
+            !S_ISREG(st.st_mode))
+            return;
+        // Should the name have become something else since, O_NONBLOCK keeps the open from
+        // waiting and fstat() tells.
+        fd_ = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        size_ = st.st_size;
+    }
+    ~regular_file()
+    {
+        if (map_ != MAP_FAILED)
+            ::munmap(map_, static_cast<std::size_t>(size_));
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    regular_file(const regular_file&) = delete;
+    regular_file& operator=(const regular_file&) = delete;
+
+    /// The first `length` bytes (fewer if the file is shorter); empty when it is not open.
+    QByteArray head(qsizetype length) const
+    {
+        QByteArray bytes(length, Qt::Uninitialized);
+        const ssize_t got = fd_ >= 0 ? ::pread(fd_, bytes.data(), std::size_t(length), 0) : -1;
+        bytes.truncate(got > 0 ? got : 0);
+        return bytes;
+    }
+
+    /// The whole file, mapped; empty when it is not open, empty or cannot be mapped.
+    QByteArrayView contents()
+    {
+        if (fd_ < 0 || size_ <= 0)
+            return {};
+        if (map_ == MAP_FAILED)
+            map_ = ::mmap(nullptr, static_cast<std::size_t>(size_), PROT_READ, MAP_PRIVATE, fd_, 0);
+        if (map_ == MAP_FAILED)
+            return {};
+        return QByteArrayView(static_cast<const char*>(map_), static_cast<qsizetype>(size_));
+    }
+
+private:
+    int fd_ = -1;
+    off_t size_ = 0;
+    void* map_ = MAP_FAILED;
+};
+
 /// Whether `path` is a file the loader could map into this process.
 bool loadable_file(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return elf_compatible(file.read(sizeof(ElfW(Ehdr))));
+    return elf_compatible(regular_file(path).head(sizeof(ElfW(Ehdr))));
+}
+
+/// The loaded object described by `info` as the symbol lookup reads it, from its memory.
+elf_object object_in_memory(const dl_phdr_info& info)
+{
+    elf_object object;
+    object.load_address = info.dlpi_addr;
+    for (ElfW(Half) i = 0; i < info.dlpi_phnum; ++i) {
+        const ElfW(Phdr)& phdr = info.dlpi_phdr[i];
+        const auto* at = reinterpret_cast<const char*>(info.dlpi_addr + phdr.p_vaddr);
+        const auto size = static_cast<qsizetype>(phdr.p_memsz);
+        // A segment mapped without read access would fault when read.
+        if (phdr.p_type == PT_LOAD && (phdr.p_flags & PF_R))
+            object.segments.push_back({phdr.p_vaddr, QByteArrayView(at, size)});
+        else if (phdr.p_type == PT_DYNAMIC)
+            object.dynamic = QByteArrayView(at, size);
+    }
+    return object;
+}
+
+/// An object of the link map: where it is loaded, the name the loader keeps for it, its SONAME.
+struct loaded_object {
+    ElfW(Addr) address = 0;
+    QByteArray name;
+    QByteArray soname;
+};
+
+/// Every object of the link map. Read while dl_iterate_phdr() holds the loader's lock, so that
+/// no object is unmapped meanwhile.
+std::vector<loaded_object> loaded_objects()
+{
+    struct walk {
+        std::vector<loaded_object> objects;
+        bool failed = false;
+    } w;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            auto* out = static_cast<walk*>(data);
+            try { // nothing may be thrown through the loader
+                out->objects.push_back({info->dlpi_addr,
+                                        QByteArray(info->dlpi_name ? info->dlpi_name : ""),
+                                        dynamic_soname(object_in_memory(*info)).value_or("")});
+                return 0;
+            } catch (...) {
+                out->failed = true;
+                return 1;
+            }
+        },
+        &w);
+    if (w.failed)
+        throw std::bad_alloc();
+    return std::move(w.objects);
+}
+
+/// Whether `path` names the regular file that `file` describes.
+bool same_file(const QByteArray& path, const struct stat& file)
+{
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == file.st_dev &&
+           st.st_ino == file.st_ino;
+}
+
+/// The loaded object that the loader would hand out for `library`, as dlopen() with RTLD_NOLOAD
+/// finds it: by name or SONAME, and a path also by being the file of a loaded object.
+std::optional<loaded_object> find_loaded(const QByteArray& library)
+{
+    const std::vector<loaded_object> objects = loaded_objects();
+    for (const loaded_object& o : objects) {
+        if (o.name == library || o.soname == library)
+            return o;
+    }
+    struct stat wanted {};
+    if (!library.contains('/') || ::stat(library.constData(), &wanted) != 0 ||
+        !S_ISREG(wanted.st_mode))
+        return std::nullopt;
+    for (const loaded_object& o : objects) {
+        if (o.name.contains('/') && same_file(o.name, wanted))
+            return o;
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
 std::optional<bool> loaded_library_exports(const QByteArray& library, const QByteArray& function)
 {
-    // RTLD_NOLOAD hands out a reference to an object that is already there and never loads one.
-    void* handle = dlopen(library.constData(), RTLD_LAZY | RTLD_NOLOAD);
-    if (!handle)
+    const auto wanted = find_loaded(library);
+    if (!wanted)
         return std::nullopt;
-    struct closer {
-        void* handle;
-        ~closer() { dlclose(handle); }
-    } close{handle};
-
-    link_map* own = nullptr;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &own) != 0 || !own)
-        return false;
-    // The library's own file answers, as for a library that is not loaded: dlsym would miss the
-    // loader's own exports, functions that resolve into the vDSO, and unique symbols another
-    // library defined first, so that loading a library would change the answer.
-    if (own->l_name && own->l_name[0] == '/') {
-        if (const auto exported = file_exports(QFile::decodeName(own->l_name), function))
-            return *exported;
-    }
-    // An object without a readable file (the vDSO): what the loader finds in it.
-    dlerror();
-    void* address = dlsym(handle, function.constData());
-    if (!address)
-        return false;
-    // dlsym also searches the libraries this one depends on; only its own exports count.
-    Dl_info info;
-    link_map* owner = nullptr;
-    if (dladdr1(address, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) == 0)
-        return false;
-    return owner == own;
+    // Looked up in the image in memory, while the loader's lock keeps it there.
+    struct lookup {
+        const loaded_object& object;
+        QByteArrayView function;
+        std::optional<bool> answer;
+        bool found = false;
+        bool failed = false;
+    } l{*wanted, function, std::nullopt};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            auto* query = static_cast<lookup*>(data);
+            if (info->dlpi_addr != query->object.address ||
+                QByteArrayView(info->dlpi_name ? info->dlpi_name : "") != query->object.name)
+                return 0;
+            query->found = true;
+            try { // nothing may be thrown through the loader
+                query->answer = dynamic_exports(object_in_memory(*info), query->function);
+            } catch (...) {
+                query->failed = true;
+            }
+            return 1;
+        },
+        &l);
+    if (l.failed)
+        throw std::bad_alloc();
+    if (!l.found)
+        return std::nullopt; // unloaded meanwhile
+    return l.answer.value_or(false);
 }
 
 std::optional<bool> file_exports(const QString& path, const QByteArray& function)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    regular_file file(path);
+    const QByteArrayView image = file.contents();
+    if (image.isEmpty())
         return std::nullopt;
-    const qint64 size = file.size();
-    uchar* data = size > 0 ? file.map(0, size) : nullptr;
-    if (!data)
-        return std::nullopt;
-    const auto exported =
-        elf_exports(QByteArrayView(reinterpret_cast<const char*>(data), size), function);
-    file.unmap(data);
-    return exported;
+    return elf_exports(image, function);
 }
 
 QString find_library_file(const QString& library)
@@ -110,17 +249,8 @@ QString find_library_file(const QString& library)
     QStringList candidates;
     for (const QString& directory : library_path_directories(qgetenv("LD_LIBRARY_PATH")))
         candidates << directory + QLatin1Char('/') + library;
-    QFile cache(QStringLiteral("/etc/ld.so.cache"));
-    if (cache.open(QIODevice::ReadOnly)) {
-        const qint64 size = cache.size();
-        if (uchar* data = size > 0 ? cache.map(0, size) : nullptr) {
-            candidates << ld_cache_paths(QByteArrayView(reinterpret_cast<const char*>(data), size),
-                                         QFile::encodeName(library));
-            cache.unmap(data);
-        } else {
-            candidates << ld_cache_paths(cache.readAll(), QFile::encodeName(library));
-        }
-    }
+    regular_file cache(QStringLiteral("/etc/ld.so.cache"));
+    candidates << ld_cache_paths(cache.contents(), QFile::encodeName(library));
     for (const QString& directory : system_directories())
         candidates << directory + QLatin1Char('/') + library;
 

@@ -141,12 +141,11 @@ QString decto(const rt::decimal& value, std::uint16_t base)
     return result + u'.' + fraction_digits_in_base(fraction, base);
 }
 
-rt::decimal raised(rt::decimal base, std::int64_t exponent)
+namespace {
+
+/// `base` to the power `exponent` by repeated squaring; an infinity when it is too large.
+rt::decimal unchecked_power(rt::decimal base, std::uint64_t exponent)
 {
-    if (exponent < 0) {
-        // -exponent cannot overflow for the exponents used here (16-bit or a text length).
-        return rt::decimal(1) / raised(base, -exponent);
-    }
     rt::decimal result(1);
     while (exponent > 0) {
         if (exponent & 1)
@@ -155,6 +154,30 @@ rt::decimal raised(rt::decimal base, std::int64_t exponent)
         if (exponent > 0)
             base = base * base;
     }
+    return result;
+}
+
+} // namespace
+
+rt::decimal raised(rt::decimal base, std::int64_t exponent)
+{
+    if (exponent >= 0) {
+        const rt::decimal result = unchecked_power(base, static_cast<std::uint64_t>(exponent));
+        if (!result.is_finite())
+            throw rt::numeric_overflow();
+        return result;
+    }
+    // -exponent cannot overflow for the exponents used here (16-bit or a text length).
+    const rt::decimal divisor = unchecked_power(base, static_cast<std::uint64_t>(-exponent));
+    // Too large a divisor: the quotient is below the smallest decimal and rounds to 0, as any
+    // digit beyond the 34th does.
+    if (!divisor.is_finite())
+        return rt::decimal(0);
+    if (divisor == rt::decimal(0) && base != rt::decimal(0))
+        throw rt::numeric_overflow(); // the divisor was too small to hold: the quotient too large
+    const rt::decimal result = rt::decimal(1) / divisor; // 0 to a negative power divides by 0
+    if (!result.is_finite())
+        throw rt::numeric_overflow();
     return result;
 }
 
@@ -203,6 +226,8 @@ rt::decimal todec(QStringView text, const rt::decimal& base)
             throw rt::division_by_zero(); // 0 × 0^-k still divides by zero
         --exponent;
     }
+    if (!sum.is_finite())
+        throw rt::numeric_overflow();
     return sign < 0 ? -sum : sum;
 }
 

@@ -14,6 +14,8 @@
 #include <bit>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace lumora {
 
 namespace detail {
@@ -40,6 +42,19 @@ QByteArray to_bytes(QStringView text, encoding code)
     }
     }
     return {};
+}
+
+void prefer_huge_pages(void* data, std::size_t bytes)
+{
+    constexpr std::size_t large = std::size_t(4) << 20;
+    if (bytes < large)
+        return;
+    constexpr std::uintptr_t page = 4096;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
+    // Only a hint: where huge pages are off, or the range is no mapping of its own, nothing
+    // changes.
+    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 QString from_bytes(QByteArrayView bytes, encoding code)
@@ -88,12 +103,12 @@ constexpr std::array<char32_t, 256> byte_digits = [] {
 /// "00" keeps only its first two digits. Returns the new end.
 char16_t* put_short_unit(char16_t* p, unsigned v)
 {
-    int count = v >= 0x1000 ? 4 : v >= 0x100 ? 3 : v >= 0x10 ? 2 : 1;
-    for (int k = 0; k < count; ++k)
+    const int count = v >= 0x1000 ? 4 : v >= 0x100 ? 3 : v >= 0x10 ? 2 : 1;
+    // Only what is kept is written: the result has room for two digits a byte, no more.
+    const int kept = count >= 3 && (v & 0xff) == 0 ? 2 : count;
+    for (int k = 0; k < kept; ++k)
         p[k] = hex_digits[(v >> (4 * (count - 1 - k))) & 0xf];
-    if (count >= 3 && (v & 0xff) == 0)
-        count = 2;
-    return p + count;
+    return p + kept;
 }
 
 /// Writes the digits of the non-zero unit made of bytes `hi` and `lo` in ANSI or UTF-8: four
@@ -108,57 +123,102 @@ char16_t* put_unit(char16_t* p, unsigned hi, unsigned lo)
     return put_short_unit(p, (hi << 8) | lo);
 }
 
-/// The digits of the units of the UTF-8 form of `text`, as append_units() writes them, without
-/// building the byte string first. Returns false, having appended nothing, for a text with a
-/// lone surrogate, whose bytes the converter decides.
-bool append_utf8_units(QString& out, QStringView text)
+/// The number of UTF-8 bytes of `text`, a surrogate counting as two (a pair as four). Written
+/// without branches so that the compiler makes it one pass of vector instructions.
+qsizetype utf8_length(QStringView text)
 {
+    const char16_t* units = text.utf16();
     const qsizetype n = text.size();
-    const qsizetype start = out.size();
-    out.resize(start + 6 * n + 4); // at most three bytes per unit, two digits per byte
-    char16_t* const first = reinterpret_cast<char16_t*>(out.data()) + start;
-    char16_t* p = first;
-    const char16_t* in = text.utf16();
-    int pending = -1; // the high byte of a unit whose low byte is still to come
-    bool stopped = false;
-    auto put = [&](unsigned byte) {
-        if (pending < 0) {
-            pending = static_cast<int>(byte);
-            return;
-        }
-        const unsigned hi = static_cast<unsigned>(pending);
-        pending = -1;
-        if ((hi | byte) == 0)
-            stopped = true; // the first zero unit ends the digits
-        else
-            p = put_unit(p, hi, byte);
-    };
-    for (qsizetype i = 0; i < n && !stopped; ++i) {
-        const char32_t c = in[i];
-        if (c < 0x80) {
-            put(c);
-        } else if (c < 0x800) {
-            put(0xc0 | (c >> 6));
-            put(0x80 | (c & 0x3f));
-        } else if (!QChar::isSurrogate(c)) {
-            put(0xe0 | (c >> 12));
-            put(0x80 | ((c >> 6) & 0x3f));
-            put(0x80 | (c & 0x3f));
-        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(in[i + 1])) {
-            const char32_t cp = QChar::surrogateToUcs4(char16_t(c), in[++i]);
-            put(0xf0 | (cp >> 18));
-            put(0x80 | ((cp >> 12) & 0x3f));
-            put(0x80 | ((cp >> 6) & 0x3f));
-            put(0x80 | (cp & 0x3f));
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = units[i];
+        bytes += 1 + (c >= 0x80) + (c >= 0x800) - ((c & 0xf800) == 0xd800);
+    }
+    return bytes;
+}
+
+/// Writes the digits of the units of `bytes` (first byte high, the count even) in ANSI or UTF-8
+/// from `p`, up to a zero unit, which sets `*stopped`. Returns the new end.
+char16_t* put_units(char16_t* p, const unsigned char* bytes, qsizetype count, bool* stopped)
+{
+    for (qsizetype k = 0; k < count; k += 2) {
+        const unsigned hi = bytes[k], lo = bytes[k + 1];
+        if (hi >= 0x10 && lo != 0) [[likely]] {
+            std::memcpy(p, &byte_digits[hi], sizeof(char32_t));
+            std::memcpy(p + 2, &byte_digits[lo], sizeof(char32_t));
+            p += 4;
+        } else if ((hi | lo) == 0) {
+            *stopped = true; // the first zero unit ends the digits
+            return p;
         } else {
-            out.truncate(start);
-            return false;
+            p = put_short_unit(p, (hi << 8) | lo);
         }
     }
-    if (!stopped && pending > 0)
-        p = put_unit(p, static_cast<unsigned>(pending), 0);
-    out.truncate(start + (p - first));
-    return true;
+    return p;
+}
+
+/// The digits of the units of the UTF-8 form of `text`, as append_units() writes them, without
+/// building the byte string: the bytes are made in small blocks that stay in the cache. Empty
+/// (null) for a text with a lone surrogate, whose bytes the converter decides.
+QString utf8_unit_digits(QStringView text)
+{
+    // Two digits a byte at most (a last odd byte is paired with a zero byte and keeps two).
+    const qsizetype most = 2 * utf8_length(text);
+    QString out(most, Qt::Uninitialized);
+    char16_t* p = reinterpret_cast<char16_t*>(out.data());
+    detail::prefer_huge_pages(p, std::size_t(most) * sizeof(char16_t));
+    char16_t* const first = p;
+
+    constexpr qsizetype block = 2048; // characters; their bytes take at most 3 each
+    unsigned char bytes[3 * block + 8];
+    qsizetype pending = 0; // a byte of the last block whose unit is still open
+    bool stopped = false;
+    const char16_t* in = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype start = 0; start < n && !stopped;) {
+        qsizetype end = std::min(n, start + block);
+        // A surrogate pair is never split between two blocks.
+        if (end < n && QChar::isHighSurrogate(in[end - 1]))
+            --end;
+        unsigned char* b = bytes + pending;
+        for (qsizetype i = start; i < end; ++i) {
+            const char32_t c = in[i];
+            if ((c & 0xf800) != 0xd800) [[likely]] {
+                // All three forms are built and the right one picked with masks: a branch on
+                // the mixture of ASCII and Chinese would be mispredicted all the time.
+                const std::uint32_t one = c;
+                const std::uint32_t two = (0xc0 | (c >> 6)) | ((0x80 | (c & 0x3f)) << 8);
+                const std::uint32_t three = (0xe0 | (c >> 12)) | ((0x80 | ((c >> 6) & 0x3f)) << 8) |
+                                            ((0x80 | (c & 0x3f)) << 16);
+                const std::uint32_t wide = 0u - std::uint32_t(c >= 0x80);
+                const std::uint32_t wider = 0u - std::uint32_t(c >= 0x800);
+                const std::uint32_t word = (one & ~wide) | (two & wide & ~wider) | (three & wider);
+                const unsigned length = 1 + (wide & 1) + (wider & 1);
+                std::memcpy(b, &word, sizeof word);
+                b += length;
+            } else if (QChar::isHighSurrogate(c) && i + 1 < end &&
+                       QChar::isLowSurrogate(in[i + 1])) {
+                const char32_t cp = QChar::surrogateToUcs4(char16_t(c), in[++i]);
+                b[0] = static_cast<unsigned char>(0xf0 | (cp >> 18));
+                b[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3f));
+                b[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3f));
+                b[3] = static_cast<unsigned char>(0x80 | (cp & 0x3f));
+                b += 4;
+            } else {
+                return QString();
+            }
+        }
+        const qsizetype count = b - bytes;
+        p = put_units(p, bytes, count & ~qsizetype(1), &stopped);
+        pending = count & 1;
+        if (pending)
+            bytes[0] = bytes[count - 1];
+        start = end;
+    }
+    if (!stopped && pending && bytes[0] != 0)
+        p = put_unit(p, bytes[0], 0);
+    out.truncate(p - first);
+    return out;
 }
 
 /// Appends the digits of the 16-bit units of `bytes` (first byte high) up to the first zero unit;
@@ -169,22 +229,27 @@ void append_units(QString& out, QByteArrayView bytes, encoding code)
     const qsizetype n = bytes.size();
     const bool utf16 = code == encoding::utf16le || code == encoding::utf16be;
     const qsizetype start = out.size();
-    out.resize(start + 2 * (n + 1)); // every unit gives at most four digits per two bytes
+    // Two digits a byte at most, a last odd byte included: room for exactly that, so that a
+    // reserve() of the same size beforehand is never outgrown.
+    out.resize(start + 2 * n);
     char16_t* const first = reinterpret_cast<char16_t*>(out.data()) + start;
     char16_t* p = first;
-    for (qsizetype i = 0; i < n; i += 2) {
-        const unsigned hi = b[i], lo = i + 1 < n ? b[i + 1] : 0u;
-        const unsigned v = (hi << 8) | lo;
-        if (v == 0)
-            break;
-        if (utf16) {
+    if (utf16) {
+        // UTF-16 bytes come in pairs (the 100-byte buffer is even too).
+        for (qsizetype i = 0; i + 1 < n; i += 2) {
+            const unsigned hi = b[i], lo = b[i + 1];
+            if ((hi | lo) == 0)
+                break;
             // Four digits, always.
             std::memcpy(p, &byte_digits[hi], sizeof(char32_t));
             std::memcpy(p + 2, &byte_digits[lo], sizeof(char32_t));
             p += 4;
-            continue;
         }
-        p = put_unit(p, hi, lo);
+    } else {
+        bool stopped = false;
+        p = put_units(p, b, n & ~qsizetype(1), &stopped);
+        if (!stopped && (n & 1) && b[n - 1] != 0)
+            p = put_unit(p, b[n - 1], 0);
     }
     out.truncate(start + (p - first));
 }
@@ -193,23 +258,31 @@ void append_units(QString& out, QByteArrayView bytes, encoding code)
 constexpr qsizetype short_text = 50;
 constexpr qsizetype short_buffer = 100;
 
+/// `text` without the memory a shorter result left unused, when that is more than a tenth.
+QString fitted(QString text)
+{
+    if (text.capacity() - text.size() > text.size() / 10)
+        text.squeeze();
+    return text;
+}
+
 QString hexencode_text(QStringView text, encoding code)
 {
-    QString out;
-    if (code == encoding::utf8 && text.size() > short_text && append_utf8_units(out, text)) {
-        // Room was made for the worst case (three bytes a unit); the result is kept by callers.
-        if (out.capacity() - out.size() > out.size() / 4)
-            out.squeeze();
-        return out;
+    if (code == encoding::utf8 && text.size() > short_text) {
+        QString out = utf8_unit_digits(text);
+        if (!out.isNull())
+            return fitted(std::move(out));
     }
     QByteArray bytes = detail::to_bytes(text, code);
     if (text.size() <= short_text) {
         // Bytes beyond the buffer are lost; the zeros after the text end the units.
         bytes.truncate(short_buffer);
     }
-    out.reserve(bytes.size() * 2);
+    QString out;
+    out.reserve(2 * bytes.size());
+    detail::prefer_huge_pages(out.data(), std::size_t(out.capacity()) * sizeof(char16_t));
     append_units(out, bytes, code);
-    return out;
+    return fitted(std::move(out));
 }
 
 /// The bytes of one character for urlencode, without going through a converter where the

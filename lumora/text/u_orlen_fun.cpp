@@ -10,17 +10,36 @@
 #include <QFileInfo>
 #include <QWidget>
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <compare>
+#include <cstring>
 #include <utility>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lumora {
+
+bool detail::has_drive(QStringView path)
+{
+    if (path.size() < 2 || path[1] != u':')
+        return false;
+    const char16_t c = path[0].unicode();
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
 
 QString detail::host_path(QStringView path)
 {
     QString p = path.toString();
-    if (p.size() >= 2 && p[1] == u':')
+    if (has_drive(p))
         p.remove(0, 2);
     p.replace(u'\\', u'/');
+    if (p.startsWith(u':'))
+        p.prepend(QStringLiteral("./"));
     return p;
 }
 
@@ -35,6 +54,103 @@ void u_orlen_fun::move(QWidget* adw_control) const
                                                          : pointer);
 }
 
+namespace {
+
+/// How often `unit` occurs in `text`. Written so that the compiler counts with vector
+/// instructions.
+qsizetype count_unit(QStringView text, char16_t unit)
+{
+    const char16_t* in = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype count = 0;
+    // Blocks small enough for 32-bit sums, which vectorise better than 64-bit ones.
+    for (qsizetype start = 0; start < n; start += 1 << 20) {
+        const qsizetype end = std::min(n, start + (qsizetype(1) << 20));
+        std::uint32_t block = 0;
+        for (qsizetype i = start; i < end; ++i)
+            block += in[i] == unit;
+        count += block;
+    }
+    return count;
+}
+
+/// Room after a result for whole blocks of eight units to be stored past its end.
+constexpr qsizetype store_slack = 8;
+
+/// `text` with each of its `count` occurrences of `unit` replaced by `with`.
+QString replace_unit(QStringView text, char16_t unit, QStringView with, qsizetype count)
+{
+    const qsizetype n = text.size();
+    const qsizetype wn = with.size();
+    const qsizetype size = n + count * (wn - 1);
+    QString out(size + store_slack, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    detail::prefer_huge_pages(o, std::size_t(size) * sizeof(char16_t));
+    const char16_t* in = text.utf16();
+    const char16_t* w = with.utf16();
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Eight units at a time: a block without the unit is stored whole; otherwise the block is
+    // stored, the end moved back to the unit, and the replacement stored over the rest.
+    char16_t padded[store_slack] = {};
+    std::memcpy(padded, w, std::size_t(std::min(wn, store_slack)) * sizeof(char16_t));
+    const __m128i replacement = _mm_loadu_si128(reinterpret_cast<const __m128i*>(padded));
+    const __m128i needle = _mm_set1_epi16(static_cast<short>(unit));
+    while (i + 8 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, needle)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+        if (mask == 0) {
+            o += 8;
+            i += 8;
+            continue;
+        }
+        const int k = std::countr_zero(mask) / 2;
+        o += k;
+        if (wn <= store_slack)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), replacement);
+        else
+            std::memcpy(o, w, std::size_t(wn) * sizeof(char16_t));
+        o += wn;
+        i += k + 1;
+    }
+#endif
+    for (; i < n; ++i) {
+        if (in[i] == unit) {
+            std::memcpy(o, w, std::size_t(wn) * sizeof(char16_t));
+            o += wn;
+        } else {
+            *o++ = in[i];
+        }
+    }
+    out.truncate(size);
+    return out;
+}
+
+/// `text` with the non-overlapping occurrences of `find` at `at` replaced by `with`.
+QString replace_at(QStringView text, qsizetype find, QStringView with,
+                   const std::vector<qsizetype>& at)
+{
+    const qsizetype size = text.size() + qsizetype(at.size()) * (with.size() - find);
+    QString out(size, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    detail::prefer_huge_pages(o, std::size_t(size) * sizeof(char16_t));
+    const auto copy = [&](QStringView part) {
+        std::memcpy(o, part.utf16(), std::size_t(part.size()) * sizeof(char16_t));
+        o += part.size();
+    };
+    qsizetype done = 0;
+    for (const qsizetype q : at) {
+        copy(text.sliced(done, q - done));
+        copy(with);
+        done = q + find;
+    }
+    copy(text.sliced(done));
+    return out;
+}
+
+} // namespace
+
 std::optional<QString> u_orlen_fun::replace(const std::optional<QString>& as_text,
                                             const std::optional<QString>& as_str1,
                                             const std::optional<QString>& as_str2) const
@@ -45,22 +161,23 @@ std::optional<QString> u_orlen_fun::replace(const std::optional<QString>& as_tex
         return as_text;
     const QStringView text = *as_text;
     const QStringView find = *as_str1;
-    qsizetype q = text.indexOf(find);
-    if (q < 0)
+    // The result is counted before it is written, so that it is made once at its exact size.
+    if (find.size() == 1) {
+        const qsizetype count = count_unit(text, find[0].unicode());
+        if (count == 0)
+            return as_text;
+        if (!as_str2)
+            return std::nullopt;
+        return replace_unit(text, find[0].unicode(), *as_str2, count);
+    }
+    std::vector<qsizetype> at;
+    for (qsizetype q = text.indexOf(find); q >= 0; q = text.indexOf(find, q + find.size()))
+        at.push_back(q);
+    if (at.empty())
         return as_text;
     if (!as_str2)
         return std::nullopt;
-    QString out;
-    out.reserve(text.size());
-    qsizetype done = 0;
-    while (q >= 0) {
-        out.append(text.mid(done, q - done));
-        out.append(*as_str2);
-        done = q + find.size();
-        q = text.indexOf(find, done);
-    }
-    out.append(text.mid(done));
-    return out;
+    return replace_at(text, find.size(), *as_str2, at);
 }
 
 std::optional<rt::decimal> u_orlen_fun::power(const std::optional<rt::decimal>& ad_num,
@@ -113,12 +230,24 @@ std::optional<rt::decimal> as_number(const QVariant& v)
 struct sort_element {
     explicit sort_element(QVariant v)
         : value(std::move(v)), null(is_null(value)), number(null ? std::nullopt : as_number(value)),
+          infinity(null ? 0 : infinity_of(value)),
           text(!null && value.metaType() == QMetaType::fromType<QString>())
     {
     }
+    /// 1 for positive infinity, -1 for negative infinity (doubles and floats), else 0.
+    static int infinity_of(const QVariant& v)
+    {
+        const int id = v.metaType().id();
+        if (id != QMetaType::Double && id != QMetaType::Float)
+            return 0;
+        const double x = v.toDouble();
+        return std::isinf(x) ? (x > 0 ? 1 : -1) : 0;
+    }
+    bool numeric() const { return number || infinity != 0; }
     QVariant value;
     bool null;
     std::optional<rt::decimal> number;
+    int infinity; // an infinite double has no decimal value but orders all the same
     bool text;
 };
 
@@ -128,8 +257,11 @@ std::optional<std::partial_ordering> compare(const sort_element& a, const sort_e
 {
     if (a.null || b.null)
         return std::nullopt;
-    if (a.number && b.number)
+    if (a.numeric() && b.numeric()) {
+        if (a.infinity != 0 || b.infinity != 0)
+            return a.infinity <=> b.infinity; // a finite number counts as 0 here
         return *a.number <=> *b.number;
+    }
     if (a.text && b.text) {
         const int c =
             QString::compare(*static_cast<const QString*>(a.value.constData()),
@@ -138,7 +270,7 @@ std::optional<std::partial_ordering> compare(const sort_element& a, const sort_e
                : c > 0 ? std::partial_ordering::greater
                        : std::partial_ordering::equivalent;
     }
-    if (a.number || b.number)
+    if (a.numeric() || b.numeric())
         return std::nullopt;
     const QPartialOrdering o = QVariant::compare(a.value, b.value);
     if (o == QPartialOrdering::Less)
@@ -245,7 +377,7 @@ QString u_orlen_fun::createpath(const std::optional<QString>& as_filepath) const
         return {};
 
     // After a drive letter the search for separators starts behind "X:\".
-    const qsizetype from = path.size() >= 2 && path[1] == u':' ? 3 : 0;
+    const qsizetype from = detail::has_drive(path) ? 3 : 0;
     for (qsizetype q = from; q < path.size(); ++q) {
         if (!is_separator(path[q]))
             continue;

@@ -40,7 +40,9 @@ public:
                                    const std::optional<QString>& as_str2) const;
 
     /// `ad_num` raised to the integer power `ad_power` in decimal arithmetic (0^0 is 1); null if
-    /// either is null. Throws rt::division_by_zero for zero raised to a negative power.
+    /// either is null. Throws rt::division_by_zero for zero raised to a negative power, and
+    /// rt::numeric_overflow when the result is too large for a decimal (beyond about 10^6144, as
+    /// 10^7000 is); a result too small for one (10^-7000) is 0.
     std::optional<rt::decimal> power(const std::optional<rt::decimal>& ad_num,
                                      std::optional<std::int16_t> ad_power) const;
 
@@ -54,7 +56,9 @@ public:
     /// `as_num` read in base `ad_sys`; 0 when either is null. A leading "-" counts only when the
     /// whole text is a negative decimal number ("-101" in base 2 is -5, "-FF" is not negative).
     /// Letters are not folded ("a" is 42); digits are not checked against the base; one "." marks
-    /// the fraction ("1.1" in base 2 is 1.5). Throws rt::division_by_zero for a fraction in base 0.
+    /// the fraction ("1.1" in base 2 is 1.5). Throws rt::division_by_zero for a fraction in base 0,
+    /// and rt::numeric_overflow when the number is too large for a decimal (100,000 binary
+    /// digits).
     rt::decimal todec(const std::optional<QString>& as_num,
                       const std::optional<rt::decimal>& ad_sys) const;
 
@@ -75,8 +79,9 @@ public:
                                 std::optional<std::uint16_t> ai_end) const;
 
     /// Creates every directory of `as_filepath` and then the file itself, empty, if no file of
-    /// that name exists. Both "\" and "/" separate; a drive letter ("C:") stands for the root of
-    /// the file system. A path that starts with "\" gets its directories but never its file.
+    /// that name exists. Both "\" and "/" separate; a drive letter (an ASCII letter and ":", as
+    /// in "C:") stands for the root of the file system, while ":" after any other first character
+    /// is part of a name. A path that starts with "\" gets its directories but never its file.
     /// Returns "" on success and for a null or blank path; otherwise the directory prefix that
     /// could not be created, or the trimmed path when the file could not be created.
     QString createpath(const std::optional<QString>& as_filepath) const;

@@ -25,10 +25,10 @@ public:
     static constexpr std::uint64_t max_file_size = 1290ull * 1024 * 1024;
 
     /// Digests the regular file `ls_filename`, a name read as u_orlen_fun::createpath() reads it
-    /// (backslashes for "/", a drive letter for the root). Returns "" and puts the digest into
-    /// `ls_result`, or returns an error text and leaves `ls_result` empty. The checks, in their
-    /// order: "不能是文件夹!" for a directory, "文件不存在!" for a missing file, "不是普通文件!"
-    /// for a FIFO, socket or device (never opened, so the call cannot block),
+    /// (backslashes for "/", a drive letter for the root: an ASCII letter and ":"). Returns "" and
+    /// puts the digest into `ls_result`, or returns an error text and leaves `ls_result` empty. The
+    /// checks, in their order: "不能是文件夹!" for a directory, "文件不存在!" for a missing file,
+    /// "不是普通文件!" for a FIFO, socket or device (never opened, so the call cannot block),
     /// "FileLength:4294967295" when the length cannot be read, "文件内容不能为空:0" for an empty
     /// file, "最大支持:1,352,663,040" for a larger file than max_file_size, "CreateFile:-1" when
     /// the file cannot be opened, "ReadFile:" and the number of bytes read when reading fails or

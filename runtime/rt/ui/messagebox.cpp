@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace rt {
 
 namespace {
+
+std::mutex handler_mutex;
 
 messagebox_handler& current_handler()
 {
@@ -50,17 +52,24 @@ int show_widget_box(const message& m)
 int messagebox(const QString& title, const QString& text, icon i, buttons b)
 {
     const message m{title, text, i, b};
-    if (const auto& handler = current_handler())
+    messagebox_handler handler;
+    {
+        const std::lock_guard lock(handler_mutex);
+        handler = current_handler();
+    }
+    // Called without the lock: a handler may show a box of its own or replace itself.
+    if (handler)
         return handler(m);
     if (qobject_cast<QApplication*>(QCoreApplication::instance()))
         return show_widget_box(m);
-    std::fprintf(stderr, "%s: %s\n", qPrintable(m.title),
-                 qPrintable(QString(m.text).replace(QLatin1Char('\r'), QLatin1Char('\n'))));
-    return 1;
+    // Nobody to ask: a library must not write to a host's standard error, and a question that
+    // cannot be answered must not be taken for consent.
+    return b == buttons::yes_no ? 2 : 1;
 }
 
 messagebox_handler set_messagebox_handler(messagebox_handler handler)
 {
+    const std::lock_guard lock(handler_mutex);
     return std::exchange(current_handler(), std::move(handler));
 }
 

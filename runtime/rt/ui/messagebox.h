@@ -21,14 +21,15 @@ struct message {
 using messagebox_handler = std::function<int(const message&)>;
 
 /// Shows a modal message box and returns the number of the pressed button.
-/// With a GUI application running this is a QMessageBox; a handler installed with
-/// set_messagebox_handler() takes its place (tests, modes without a window). Without either the
-/// message goes to standard error and the result is 1.
+/// A handler installed with set_messagebox_handler() answers it (tests, modes without a window,
+/// a host's own dialogs); without one, a GUI application shows a QMessageBox. With neither
+/// nobody can see the box and nothing is printed: an OK box counts as acknowledged (1) and a
+/// Yes/No question as answered No (2). Safe to call from any thread that may show a box.
 int messagebox(const QString& title, const QString& text, icon i = icon::information,
                buttons b = buttons::ok);
 
 /// Replaces how message boxes are shown; an empty handler restores the default. Returns the
-/// previous handler.
+/// previous handler. A box being answered meanwhile keeps the handler it started with.
 messagebox_handler set_messagebox_handler(messagebox_handler handler);
 
 } // namespace rt

@@ -222,6 +222,11 @@ int decimal::scale() const
     return p.exponent < 0 ? static_cast<int>(-p.exponent) : 0;
 }
 
+bool decimal::is_finite() const
+{
+    return bid128_isFinite(to_bid(v_)) != 0;
+}
+
 std::optional<std::int64_t> decimal::to_int64() const
 {
     const BID_UINT128 x = to_bid(v_);

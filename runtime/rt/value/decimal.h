@@ -37,6 +37,10 @@ public:
     /// Number of decimals needed to write the value exactly (0 for integers).
     int scale() const;
 
+    /// False for the infinities and NaN that arithmetic gives when a result is too large (or
+    /// undefined); from_text() never gives one.
+    bool is_finite() const;
+
     /// Exact conversion when the value is an integer within range, otherwise std::nullopt.
     std::optional<std::int64_t> to_int64() const;
     double to_double() const;

@@ -16,6 +16,13 @@ public:
     division_by_zero() : runtime_error("division by zero") {}
 };
 
+/// Raised when the exact result of a decimal operation is too large to be held (beyond about
+/// 10^6144): a number that has no exact decimal form here, never turned into an infinity.
+class numeric_overflow : public runtime_error {
+public:
+    numeric_overflow() : runtime_error("numeric overflow") {}
+};
+
 /// Raised when a null or destroyed object is used.
 class null_object_reference : public runtime_error {
 public:

@@ -1,5 +1,6 @@
 #include <lumora/lumora_c.h>
 
+#include <QStringDecoder>
 #include <QTest>
 
 #include <dlfcn.h>
@@ -24,10 +25,15 @@ class lumora_capi_test : public QObject {
     free_fn free_ = nullptr;
     error_fn last_error_ = nullptr;
 
-    /// The result as a QString (or "<null>"), released through the library.
+    /// The result as a QString (or "<null>"), released through the library. A leading U+FEFF
+    /// stays (QString::fromUtf8 would drop it).
     QString take(char* result)
     {
-        const QString text = result ? QString::fromUtf8(result) : QStringLiteral("<null>");
+        const QString text = result ? QStringDecoder(QStringConverter::Utf8,
+                                                     QStringConverter::Flag::Stateless |
+                                                         QStringConverter::Flag::ConvertInitialBom)
+                                          .decode(QByteArrayView(result))
+                                    : QStringLiteral("<null>");
         free_(result);
         return text;
     }
@@ -64,6 +70,10 @@ private slots:
         QTest::newRow("five digits filled to eight") << QByteArray("74565") << "12345678";
         QTest::newRow("minus one is unsigned") << QByteArray("-1") << "FFFFFFFF";
         QTest::newRow("not a number") << QByteArray("zz") << "0";
+        QTest::newRow("a leading U+FEFF is a character, not a byte-order mark")
+            << QByteArray("\xef\xbb\xbf"
+                          "255")
+            << "0";
     }
 
     void strtohex()
@@ -88,6 +98,8 @@ private slots:
                                                                      "b")
                                                        << QString::fromUtf8("a\xef\xbf\xbd"
                                                                             "b");
+        QTest::newRow("leading U+FEFF kept")
+            << QByteArray("\xef\xbb\xbf\xef\xbc\xa1") << QChar(0xfeff) + QStringLiteral("A");
         QTest::newRow("empty") << QByteArray("") << "";
     }
 
@@ -119,6 +131,8 @@ private slots:
         QTest::newRow("negative row") << 2 << -7 << "B-7" << int(lumora_ok);
         QTest::newRow("column -64 would start with U+0000: refused, not cut")
             << -64 << 1 << "<null>" << int(lumora_text_with_nul);
+        QTest::newRow("column -9000 would be a lone surrogate: refused, not turned into ?")
+            << -9000 << 5 << "<null>" << int(lumora_text_with_lone_surrogate);
     }
 
     void wf_wps_cell()

@@ -1,6 +1,7 @@
 // Sizes of values, variable lists, Q_GADGET structures and QObject classes, and the type
 // information they are read from.
 
+#include <lumora/host.h>
 #include <lumora/numeric/n_cst_numerical.h>
 #include <lumora/numeric/typeinfo.h>
 
@@ -154,6 +155,7 @@ private slots:
         QCOMPARE(n.of_sizeof(std::uint16_t{7}), 2);
         QCOMPARE(n.of_sizeof(QChar(u'x')), 1);
         QCOMPARE(n.of_sizeof(u'x'), 1);
+        QCOMPARE(n.of_sizeof('a'), 1);
         QCOMPARE(n.of_sizeof(QStringLiteral("a long text")), 4);
         QCOMPARE(n.of_sizeof(true), 1);
         QCOMPARE(n.of_sizeof("abc"), 4); // a text, not a pointer read as boolean
@@ -210,6 +212,30 @@ private slots:
             QCOMPARE(m.icon, QMessageBox::Critical);
             QCOMPARE(m.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         }
+    }
+
+    // A host's handler answers the box in place of a window, until it is removed.
+    void a_host_handler_answers_the_box()
+    {
+        QList<lumora::host::message> handled;
+        QVERIFY(!lumora::host::set_messagebox_handler([&](const lumora::host::message& m) {
+            handled.append(m);
+            return 1;
+        }));
+        const std::vector<variable_definition> unsupported{self, var("boolean")};
+        QCOMPARE(n.of_sizeof(unsupported), -1);
+        QVERIFY(shown_.isEmpty());
+        QCOMPARE(handled.size(), 1);
+        QCOMPARE(handled[0].title, QStringLiteral("of_SizeOf Error"));
+        QCOMPARE(handled[0].text,
+                 QStringLiteral("Type is not supported, possibly variable sized or object type."));
+        QCOMPARE(handled[0].icon, lumora::host::message_icon::stop);
+        QCOMPARE(handled[0].buttons, lumora::host::message_buttons::ok);
+
+        QVERIFY(lumora::host::set_messagebox_handler({}));
+        QCOMPARE(n.of_sizeof(unsupported), -1);
+        QCOMPARE(handled.size(), 1);
+        QCOMPARE(shown_.size(), 1);
     }
 
     void variable_list_of_a_gadget()

@@ -80,6 +80,7 @@ private slots:
         const auto present = fn<int (*)(const char*, const char*)>("of_apifunctionpresent");
         QCOMPARE(present("printf", "libc.so.6"), 1);
         QCOMPARE(present("no_such_function_anywhere", "libc.so.6"), 0);
+        QCOMPARE(present("\xef\xbb\xbfprintf", "libc.so.6"), 0); // U+FEFF is part of the name
         QCOMPARE(present(nullptr, "libc.so.6"), 0);
         QCOMPARE(present("printf", nullptr), 0);
         QCOMPARE(last_error(), int(lumora_ok));

@@ -17,10 +17,15 @@
 #include <QTest>
 
 #include <elf.h>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/ioctl.h>
 #include <sys/personality.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -62,6 +67,27 @@ QString loaded_loader()
             return p;
     }
     return QString();
+}
+
+/// `image` without its section table, which the loader never reads: the header no longer points to
+/// it and the file ends where the last loadable segment does.
+QByteArray without_sections(QByteArray image)
+{
+    ElfW(Ehdr) ehdr;
+    std::memcpy(&ehdr, image.constData(), sizeof ehdr);
+    std::uint64_t end = 0;
+    for (unsigned i = 0; i < ehdr.e_phnum; ++i) {
+        ElfW(Phdr) phdr;
+        std::memcpy(&phdr, image.constData() + ehdr.e_phoff + i * sizeof phdr, sizeof phdr);
+        if (phdr.p_type == PT_LOAD)
+            end = std::max<std::uint64_t>(end, phdr.p_offset + phdr.p_filesz);
+    }
+    ehdr.e_shoff = 0;
+    ehdr.e_shnum = 0;
+    ehdr.e_shstrndx = 0;
+    std::memcpy(image.data(), &ehdr, sizeof ehdr);
+    image.truncate(static_cast<qsizetype>(end));
+    return image;
 }
 
 /// Restores LD_LIBRARY_PATH when it goes out of scope.
@@ -122,8 +148,20 @@ QByteArray make_cache(const QList<std::pair<QByteArray, QByteArray>>& entries, b
 class probes_test : public QObject {
     Q_OBJECT
     const QString fixture = QStringLiteral(PROBE_FIXTURE_PATH);
+    QTemporaryDir work_;
+    QString sectionless_;
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(work_.isValid());
+        sectionless_ = work_.filePath(QStringLiteral("liblumora_probe_sectionless.so"));
+        QFile f(sectionless_);
+        const QByteArray image = without_sections(read_file(fixture));
+        QVERIFY(image.size() < read_file(fixture).size());
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(image) == image.size());
+    }
+
     void loaded_libraries_data()
     {
         QTest::addColumn<QString>("library");
@@ -135,6 +173,8 @@ private slots:
                                           << "environ" << true;
         QTest::newRow("libc indirect function") << "libc.so.6"
                                                 << "memcpy" << true;
+        QTest::newRow("libc thread-local variable") << "libc.so.6"
+                                                    << "errno" << true;
         QTest::newRow("libc unknown name") << "libc.so.6"
                                            << "no_such_function_anywhere" << false;
         QTest::newRow("libc version name is no function") << "libc.so.6"
@@ -144,6 +184,11 @@ private slots:
         QTest::newRow("a dependency's export does not count") << "libm.so.6"
                                                               << "printf" << false;
         QTest::newRow("by path") << loaded_path("libc.so.6") << "printf" << true;
+#if defined(__x86_64__)
+        // No file of its own, and its dynamic table holds addresses the loader did not move.
+        QTest::newRow("the vDSO") << "linux-vdso.so.1"
+                                  << "__vdso_clock_gettime" << true;
+#endif
     }
     void loaded_libraries()
     {
@@ -181,11 +226,11 @@ private slots:
         QVERIFY(readelf.waitForFinished() && readelf.exitCode() == 0);
         QStringList names;
         for (const QByteArray& line : readelf.readAllStandardOutput().split('\n')) {
-            // Num: Value Size Type Bind Vis Ndx Name. Thread-local variables have no one address
-            // and the version names (ABS) are no symbols.
+            // Num: Value Size Type Bind Vis Ndx Name. The version names (ABS) are no symbols;
+            // thread-local variables are (dlsym gives the calling thread's instance).
             const QList<QByteArray> f = line.simplified().split(' ');
             if (f.size() < 8 || !f[0].endsWith(':') || f[0] == "Num:" || f[6] == "UND" ||
-                f[6] == "ABS" || f[3] == "TLS" || f[3] == "SECTION" || f[3] == "FILE")
+                f[6] == "ABS" || f[3] == "SECTION" || f[3] == "FILE")
                 continue;
             const QByteArray& name = f[7];
             const qsizetype at = name.indexOf('@');
@@ -224,7 +269,7 @@ private slots:
         QTest::addColumn<bool>("expected");
         QTest::newRow("exported function") << "probe_fixture_function" << true;
         QTest::newRow("exported variable") << "probe_fixture_data" << true;
-        QTest::newRow("thread-local variable") << "probe_fixture_thread_local" << false;
+        QTest::newRow("thread-local variable") << "probe_fixture_thread_local" << true;
         QTest::newRow("hidden function") << "probe_fixture_hidden" << false;
         QTest::newRow("imported function") << "abort" << false;
         QTest::newRow("unknown name") << "probe_fixture_nothing" << false;
@@ -237,6 +282,8 @@ private slots:
         QFETCH(bool, expected);
         const auto before = loaded_objects();
         QCOMPARE(lumora::of_apifunctionpresent(function, fixture), expected);
+        // Without a section table the loader finds the same symbols, and so does the probe.
+        QCOMPARE(lumora::of_apifunctionpresent(function, sectionless_), expected);
 
         // By name, found through LD_LIBRARY_PATH as the loader would find it.
         library_path_guard guard;
@@ -289,6 +336,42 @@ private slots:
         const auto before = loaded_objects();
         QCOMPARE(lumora::of_apifunctionpresent(function, library), false);
         QCOMPARE(loaded_objects(), before);
+    }
+
+    // A FIFO is never opened, whether named as the library or met in the search: opening it
+    // would wait for a writer. Here a writer holds it open and has filled it, so that a probe that
+    // opened it would not hang but take bytes out.
+    void fifos_are_never_opened_data()
+    {
+        QTest::addColumn<bool>("by_path");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("a FIFO named as the library") << true << false;
+        QTest::newRow("a FIFO before the library on LD_LIBRARY_PATH") << false << true;
+    }
+    void fifos_are_never_opened()
+    {
+        QFETCH(bool, by_path);
+        QFETCH(bool, expected);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString fifo = dir.filePath(QStringLiteral(PROBE_FIXTURE_NAME));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
+        QVERIFY(writer >= 0);
+        const QByteArray image = read_file(fixture).left(4096);
+        QCOMPARE(::write(writer, image.constData(), std::size_t(image.size())), image.size());
+
+        library_path_guard guard;
+        qputenv("LD_LIBRARY_PATH",
+                QFile::encodeName(dir.path() + u':' + QFileInfo(fixture).absolutePath()));
+        const QString library = by_path ? fifo : QStringLiteral(PROBE_FIXTURE_NAME);
+        const bool answer =
+            lumora::of_apifunctionpresent(QStringLiteral("probe_fixture_function"), library);
+        int left = 0;
+        QCOMPARE(::ioctl(writer, FIONREAD, &left), 0);
+        ::close(writer);
+        QCOMPARE(answer, expected);
+        QCOMPARE(left, int(image.size()));
     }
 
     void the_search_skips_files_for_another_machine()

@@ -16,6 +16,9 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <limits>
+
 using qorv::test::decimal_text;
 using rt::decimal;
 
@@ -149,6 +152,16 @@ private slots:
         QTest::newRow("fractional base") << "11"
                                          << "0.5"
                                          << "1.5";
+        const QString ten_to_6144 = u'1' + QString(6144, u'0');
+        QTest::newRow("the largest power of ten a decimal holds")
+            << ten_to_6144 << "10" << ten_to_6144;
+        QTest::newRow("one digit more overflows") << ten_to_6144 + u'0' << "10"
+                                                  << "overflow";
+        QTest::newRow("100,000 binary digits overflow") << QString(100000, u'1') << "2"
+                                                        << "overflow";
+        QTest::newRow("a long fraction in base one half overflows")
+            << "0." + QString(30000, u'1') << "0.5"
+            << "overflow";
     }
 
     void todec()
@@ -156,7 +169,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, base);
         QFETCH(QString, expected);
-        QCOMPARE(fun.todec(text, *decimal::from_text(base)).to_text(), expected);
+        if (expected == u"overflow")
+            QVERIFY_THROWS_EXCEPTION(rt::numeric_overflow,
+                                     fun.todec(text, *decimal::from_text(base)));
+        else
+            QCOMPARE(fun.todec(text, *decimal::from_text(base)).to_text(), expected);
     }
 
     void todec_null()
@@ -208,6 +225,12 @@ private slots:
         QTest::newRow("decimal base exact") << "1.5" << 2 << "2.25";
         QTest::newRow("tenths") << "10" << -3 << "0.001";
         QTest::newRow("exact beyond double precision") << "1.1" << 20 << "6.72749994932560009201";
+        QTest::newRow("the largest power of ten a decimal holds")
+            << "10" << 6144 << u'1' + QString(6144, u'0');
+        QTest::newRow("10^6145 overflows") << "10" << 6145 << "overflow";
+        QTest::newRow("10^7000 overflows") << "10" << 7000 << "overflow";
+        QTest::newRow("0.1^-7000 overflows") << "0.1" << -7000 << "overflow";
+        QTest::newRow("10^-7000 is too small and rounds to 0") << "10" << -7000 << "0";
     }
 
     void power()
@@ -215,6 +238,12 @@ private slots:
         QFETCH(QString, base);
         QFETCH(int, exponent);
         QFETCH(QString, expected);
+        if (expected == u"overflow") {
+            QVERIFY_THROWS_EXCEPTION(
+                rt::numeric_overflow,
+                fun.power(*decimal::from_text(base), static_cast<std::int16_t>(exponent)));
+            return;
+        }
         const auto result =
             fun.power(*decimal::from_text(base), static_cast<std::int16_t>(exponent));
         QVERIFY(result);
@@ -268,6 +297,22 @@ private slots:
                                     << "abc"
                                     << ""
                                     << "";
+        // Longer texts go eight units at a time: matches at the edges of those blocks, in a
+        // last partial block, everywhere, and replacements shorter and longer than a block.
+        // Qt's own replace is the reference.
+        QString edges(41, u'x');
+        for (const int at : {0, 7, 8, 15, 16, 23, 39, 40})
+            edges[at] = u';';
+        const auto row = [](const char* name, const QString& text, const QString& find,
+                            const QString& with) {
+            QTest::newRow(name) << text << find << with << QString(text).replace(find, with);
+        };
+        row("long text, matches at block edges", edges, ";", ", ");
+        row("long text, replacement longer than a block", edges, ";", "0123456789ABCDEF");
+        row("long text, deletion", edges, ";", "");
+        row("long text, every unit matches", QString(21, u';'), ";", "ab");
+        row("long text, two-unit search", edges, "x;", QString::fromUtf8("中"));
+        row("long Chinese text", QString::fromUtf8("考生编号;中文;").repeated(5), ";", ", ");
     }
 
     void replace()
@@ -379,6 +424,14 @@ private slots:
         QTest::newRow("doubles by exact value")
             << QVariantList{0.3, 0.1, 0.2, 0.30000000000000004} << QVariant()
             << QVariantList{0.30000000000000004, 0.3, 0.2, 0.1};
+        const double inf = std::numeric_limits<double>::infinity();
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("infinity as the largest double")
+            << QVariantList{1.0, inf, 0.5} << asc << QVariantList{0.5, 1.0, inf};
+        QTest::newRow("both infinities among integers, descending")
+            << QVariantList{-inf, 2, inf, -1.5} << QVariant() << QVariantList{inf, 2, -1.5, -inf};
+        QTest::newRow("NaN keeps its place")
+            << QVariantList{inf, nan, 1.0} << asc << QVariantList{1.0, nan, inf};
     }
 
     void arraysort()
@@ -394,6 +447,8 @@ private slots:
             QCOMPARE(result[i].metaType(), expected[int(i)].metaType());
             if (result[i].metaType() == QMetaType::fromType<decimal>())
                 QCOMPARE(result[i].value<decimal>(), expected[int(i)].value<decimal>());
+            else if (std::isnan(expected[int(i)].toDouble()))
+                QVERIFY(std::isnan(result[i].toDouble()));
             else
                 QCOMPARE(result[i], expected[int(i)]);
         }
@@ -446,6 +501,19 @@ private slots:
         QTest::newRow("drive letter alone names no file")
             << "C:"
             << "PATH" << QStringList{} << QStringList{} << QStringList{};
+        // Relative to the working directory, which is ROOT here.
+        QTest::newRow("drive letter before a relative name")
+            << "c:x.txt"
+            << "" << QStringList{} << QStringList{"x.txt"} << QStringList{"c:x.txt"};
+        QTest::newRow("a digit before a colon is no drive")
+            << "1:x.txt"
+            << "" << QStringList{} << QStringList{"1:x.txt"} << QStringList{"x.txt"};
+        QTest::newRow("a colon before a colon is no drive")
+            << "::x.txt"
+            << "" << QStringList{} << QStringList{"::x.txt"} << QStringList{"x.txt"};
+        QTest::newRow("a non-ASCII letter before a colon is no drive")
+            << QStringLiteral("ä:d/x.txt") << "" << QStringList{QStringLiteral("ä:d")}
+            << QStringList{QStringLiteral("ä:d/x.txt")} << QStringList{"d"};
         QTest::newRow("U+0000 in a directory name")
             << QStringLiteral("ROOT/n") + QChar(0) + "ul/f.txt"
             << QStringLiteral("ROOT/n") + QChar(0) + "ul" << QStringList{} << QStringList{}
@@ -483,7 +551,11 @@ private slots:
         if (expected == u"PATH")
             expected = path.trimmed();
 
-        QCOMPARE(fun.createpath(path), expected);
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(root));
+        const QString answer = fun.createpath(path);
+        QDir::setCurrent(previous);
+        QCOMPARE(answer, expected);
         for (const QString& dir : dirs)
             QVERIFY2(QFileInfo(root + '/' + dir).isDir(), qPrintable(dir));
         for (const QString& file : files) {

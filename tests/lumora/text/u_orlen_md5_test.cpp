@@ -2,6 +2,7 @@
 #include <lumora/text/u_orlen_md5.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 
 #include <openssl/evp.h>
 
+#include <fcntl.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -276,6 +278,42 @@ private slots:
         file.close();
         QString result;
         QCOMPARE(md5.uf_md5file(name, result), QString(""));
+        QCOMPARE(result, QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
+    }
+
+    // Only an ASCII letter followed by ":" is a drive (it stands for the root, so "a:z.txt" is
+    // z.txt here); before any other character ":" is part of the name.
+    void names_with_a_colon_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file"); // the file that holds "abc"
+        QTest::newRow("ASCII letter: a drive") << "a:z.txt"
+                                               << "z.txt";
+        QTest::newRow("digit: part of the name") << "1:z.txt"
+                                                 << "1:z.txt";
+        QTest::newRow("non-ASCII letter: part of the name") << u8("ä:z.txt") << u8("ä:z.txt");
+        QTest::newRow("Chinese: part of the name") << u8("中:z.txt") << u8("中:z.txt");
+        QTest::newRow("colon: part of the name") << "::z.txt"
+                                                 << "::z.txt";
+    }
+    void names_with_a_colon()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        // Not through QFile, which reads a leading ":" as a resource.
+        const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT, 0600);
+        const bool written = fd >= 0 && ::write(fd, "abc", 3) == 3;
+        if (fd >= 0)
+            ::close(fd);
+        QString result;
+        const QString answer = md5.uf_md5file(name, result);
+        QDir::setCurrent(previous);
+        QVERIFY(written);
+        QCOMPARE(answer, QString(""));
         QCOMPARE(result, QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
     }
 
