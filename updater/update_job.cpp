@@ -1,6 +1,7 @@
 #include "update_job.h"
 #include "update_job_p.h"
 
+#include "install_names.h"
 #include "staged_install.h"
 #include "target_path.h"
 #include "texts.h"
@@ -98,14 +99,24 @@ job_result install_version(update_server& server, const QString& version_text,
     rt::cursor names = server.file_names(version_text);
     if (sqlca.sqlcode < 0) // otherwise a list that could not be read would pass for an empty one
         return database_error(sqlca);
-    qint64 number = 0;
+    std::vector<QStringList> rows;
     for (auto row = names.fetch(); row || sqlca.sqlcode != 100; row = names.fetch()) {
         if (sqlca.sqlcode < 0)
             return database_error(sqlca);
-        const QString name = row->value(0);
+        rows.push_back(*row);
+    }
+    // Before anything is written: a file bearing the name of the install's own journal or
+    // scratch files would be lost, or would steer the repair after a crash.
+    for (const QStringList& row : rows)
+        if (is_reserved_name(row.value(0)))
+            return error(texts::reserved_name(row.value(0)));
+
+    qint64 number = 0;
+    for (const QStringList& row : rows) {
+        const QString name = row.value(0);
         // The published SHA-256, when the table has the column: the download is verified with
         // it, and an installed copy that already matches is kept instead of fetched again.
-        const QString hash = row->value(1).toLower();
+        const QString hash = row.value(1).toLower();
 
         view.set_progress(0, 0);
         if (!view.yield())
@@ -143,13 +154,17 @@ job_result install_version(update_server& server, const QString& version_text,
     }
 
     // qorv.ini is one more file of the install, so that the version recorded always matches the
-    // files in place, whenever the install is interrupted.
+    // files in place, whenever the install is interrupted. A qorv.ini that is a symbolic link
+    // stays one: the file it points to is replaced.
     const auto ini = rt::profile_with(ini_file, QStringLiteral("qorv"), QStringLiteral("ver"),
                                       QLatin1Char('"') + version_text + QLatin1Char('"'));
-    if (!ini || !files.add_file(ini_file, *ini))
+    if (!ini || !files.add_file(ini_file, *ini, true))
         return error(texts::record_failed);
-    if (!files.commit())
-        return error(texts::create_failed);
+    if (!files.commit()) {
+        const install_problem& failed = files.move_failure();
+        return error(failed.path.isEmpty() ? texts::create_failed
+                                           : texts::move_failed(failed.path, failed.reason));
+    }
     files.finish();
     return job_result::updated;
 }
