@@ -69,6 +69,19 @@ int database_error(invocation& call, rt::transaction& t, const QString& what)
     return call.fail(QStringLiteral("%1: database error %2: %3").arg(what).arg(code).arg(text));
 }
 
+bool delete_file(rt::transaction& t, const QString& name, const QString& version)
+{
+    const QString where = QStringLiteral("filename = ? and ver = ?");
+    // A file's large object goes with its row.
+    if (t.kind() == rt::dbms_kind::postgresql &&
+        !t.select_value(
+            QStringLiteral("select count(lo_unlink(filedata)) from t_file where %1").arg(where),
+            {name, version}))
+        return false;
+    return t.execute(QStringLiteral("delete from t_file where %1").arg(where), {name, version}) ==
+           0;
+}
+
 bool has_filehash(rt::transaction& t)
 {
     const bool has =

@@ -123,7 +123,6 @@ int run_publish(invocation& call)
     rt::transaction t;
     if (int rc = connect(call, t, *s); rc != success)
         return rc;
-    const bool pg = t.kind() == rt::dbms_kind::postgresql;
     const bool with_hash = has_filehash(t);
     const bool replace = call.is_set(QStringLiteral("replace"));
     const QString where = QStringLiteral("filename = ? and ver = ?");
@@ -139,14 +138,7 @@ int run_publish(invocation& call)
                                                 "--replace to replace it); nothing was stored")
                                      .arg(f.name, *version));
             }
-            // A replaced file's large object goes with its row.
-            if (pg && !t.select_value(QStringLiteral("select count(lo_unlink(filedata)) from "
-                                                     "t_file where %1")
-                                          .arg(where),
-                                      {f.name, *version}))
-                return database_error(call, t, QStringLiteral("cannot replace %1").arg(f.name));
-            if (t.execute(QStringLiteral("delete from t_file where %1").arg(where),
-                          {f.name, *version}) != 0)
+            if (!delete_file(t, f.name, *version))
                 return database_error(call, t, QStringLiteral("cannot replace %1").arg(f.name));
         }
         call.note(QStringLiteral("publishing %1 (%2)\n").arg(f.name, human_size(f.size)));
