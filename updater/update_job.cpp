@@ -74,6 +74,7 @@ job_result store_file(rt::blob_reader& contents, staged_install& files, rt::tran
         }
         written += wanted;
         view.set_progress(chunks, chunk);
+        view.set_bytes(size, written);
     }
     if (offset != buffered) // the value is longer than its announced size
         return error(texts::download_failed);
@@ -122,6 +123,7 @@ job_result install_version(update_server& server, const QString& version_text,
         if (!view.yield())
             return job_result::cancelled;
         ++number;
+        view.set_number(*count, number);
         view.set_file(texts::files_line(*count, number), name);
         view.set_status(texts::downloading_line(number));
 
@@ -133,6 +135,7 @@ job_result install_version(update_server& server, const QString& version_text,
         view.set_status(texts::storing_line(number));
 
         view.set_progress((contents->size() + chunk_size - 1) / chunk_size, 0);
+        view.set_bytes(contents->size(), 0);
         const auto target = target_path(sys_path, name);
         if (!target)
             return error(texts::create_failed);
@@ -140,6 +143,7 @@ job_result install_version(update_server& server, const QString& version_text,
             QFileInfo(*target).size() == contents->size() && rt::sha256_of_file(*target) == hash) {
             const qint64 chunks = (contents->size() + chunk_size - 1) / chunk_size;
             view.set_progress(chunks, chunks);
+            view.set_bytes(contents->size(), contents->size());
             continue;
         }
         if (!files.begin_file(*target))
