@@ -310,7 +310,8 @@ void staged_install::remove_stray_temporaries()
                                         fs::directory_options::skip_permission_denied, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().native();
-        if (name.size() < 16 || name[0] != '.' || !it->is_regular_file(ec))
+        std::error_code type_error; // an entry that vanished meanwhile is no reason to stop
+        if (name.size() < 16 || name[0] != '.' || !it->is_regular_file(type_error))
             continue;
         const QString text = QFile::decodeName(QByteArray::fromStdString(name));
         if (is_previous_temporary_name(text) || is_scratch_name(text, scratch_kind::new_file))
