@@ -1,5 +1,7 @@
 #include "admin.h"
 
+#include "install_names.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -68,21 +70,15 @@ std::optional<QString> published_name(const QDir& base, const QString& file, QSt
         return refuse(QStringLiteral("the name %1 holds a character that Windows file names "
                                      "cannot hold (\\ : * ? \" < > | or a control character)")
                           .arg(name));
+    if (is_reserved_name(name))
+        return refuse(QStringLiteral("the name %1 is kept for the updater's own files (its journal "
+                                     "and scratch files): the updater would refuse it")
+                          .arg(name));
+    if (QFileInfo(real).size() == 0)
+        return refuse(QStringLiteral("%1 is empty: the updater takes an empty file for a failed "
+                                     "download")
+                          .arg(file));
     return name;
-}
-
-QString human_size(std::int64_t bytes)
-{
-    if (bytes < 1024)
-        return QStringLiteral("%1 B").arg(bytes);
-    const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
-    double value = double(bytes);
-    int unit = -1;
-    while (value >= 1024 && unit < 3) {
-        value /= 1024;
-        ++unit;
-    }
-    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
 } // namespace qorv::admin

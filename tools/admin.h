@@ -2,10 +2,11 @@
 
 // The checks of qorv_admin that decide what may be published, apart from the command line.
 
+#include "human_size.h"
+
 #include <QDir>
 #include <QString>
 
-#include <cstdint>
 #include <optional>
 
 namespace qorv::admin {
@@ -21,11 +22,10 @@ std::optional<QString> normalized_version(const QString& text, QString* why = nu
 /// parts. `file` is taken relative to the working directory unless absolute. Refused (with the
 /// reason in `why`) when the file is not a regular file, when its path leaves `base` (by "..",
 /// by being elsewhere, or through a symbolic link that resolves outside `base`), or when the
-/// name holds a character that Windows file names cannot hold.
+/// name holds a character that Windows file names cannot hold or a part that the updater keeps
+/// for itself (its journal and scratch files), or when the file is empty (the updater takes an
+/// empty value for a failed download).
 std::optional<QString> published_name(const QDir& base, const QString& file,
                                       QString* why = nullptr);
-
-/// Bytes for people: "512 B", "3.0 MiB".
-QString human_size(std::int64_t bytes);
 
 } // namespace qorv::admin

@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include "database.h"
+#include "program_help.h"
 
 #include <QCoreApplication>
 
@@ -52,7 +53,8 @@ const std::vector<command>& commands()
 {
     static const std::vector<command> table = [] {
         std::vector<command> all;
-        for (auto group : {settings_commands, schema_commands, publish_commands, list_commands})
+        for (auto group : {settings_commands, schema_commands, publish_commands, list_commands,
+                           withdraw_commands})
             for (command& c : group())
                 all.push_back(std::move(c));
         std::sort(all.begin(), all.end(),
@@ -70,12 +72,12 @@ QString program_help()
         "table t_file on the update server.\n\nCommands:\n");
     for (const command& c : commands())
         text += QStringLiteral("  %1 %2\n").arg(c.name, -10).arg(c.summary);
-    text += QStringLiteral(
-        "\n'qorv_admin COMMAND --help' describes a command and its options.\n"
-        "The database options of init, publish, list and upgrade-table: --server sqlite:PATH |\n"
-        "postgresql://HOST:PORT | odbc:CONNECTION-STRING | HOST[,PORT] (SQL Server),\n"
-        "--database, --user, --password,\n"
-        "or --ini FILE to take them from the encrypted settings of a qorv.ini.\n\n");
+    text +=
+        QStringLiteral("\n'qorv_admin COMMAND --help' describes a command and its options.\n"
+                       "The database options of init, publish, list, upgrade-table and withdraw:\n"
+                       "--server sqlite:PATH | postgresql://HOST:PORT | odbc:CONNECTION-STRING |\n"
+                       "HOST[,PORT] (SQL Server), --database, --user, --password,\n"
+                       "or --ini FILE to take them from the encrypted settings of a qorv.ini.\n\n");
     text += QLatin1String(exit_codes_text) + QLatin1Char('\n');
     return text;
 }
@@ -104,12 +106,7 @@ int run(const command& c, const QStringList& args, QTextStream& out, QTextStream
     if (!parser.parse(QStringList{QStringLiteral("qorv_admin ") + c.name} + args))
         return usage(err, parser.errorText(), c.name);
     if (parser.isSet(help)) {
-        // The parser names the program by its path; name the command instead.
-        QString text = parser.helpText();
-        const qsizetype end = text.indexOf(QLatin1String(" [options]"));
-        if (text.startsWith(QLatin1String("Usage: ")) && end > 0)
-            text.replace(0, end, QStringLiteral("Usage: qorv_admin ") + c.name);
-        write(out, text);
+        write(out, help_text(parser, QStringLiteral("qorv_admin ") + c.name));
         return success;
     }
 

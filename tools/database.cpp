@@ -69,6 +69,13 @@ int database_error(invocation& call, rt::transaction& t, const QString& what)
     return call.fail(QStringLiteral("%1: database error %2: %3").arg(what).arg(code).arg(text));
 }
 
+bool delete_file(rt::transaction& t, const QString& name, const QString& version)
+{
+    // A file's large object, if it has one, goes with its row.
+    return t.delete_blob_rows(QStringLiteral("t_file"), QStringLiteral("filedata"),
+                              QStringLiteral("filename = ? and ver = ?"), {name, version}) == 0;
+}
+
 bool has_filehash(rt::transaction& t)
 {
     const bool has =

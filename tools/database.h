@@ -38,6 +38,10 @@ int connect(invocation& call, rt::transaction& t, const database_settings& s, bo
 /// Reports the database error of `t` after `what`, and rolls back. Returns failure.
 int database_error(invocation& call, rt::transaction& t, const QString& what);
 
+/// Deletes the row of file `name` in `version` from t_file, and on PostgreSQL the large object
+/// it holds. False, with the error in `t`, on failure.
+bool delete_file(rt::transaction& t, const QString& name, const QString& version);
+
 /// True when t_file has the column filehash (tables created before it was introduced do not).
 /// Ends the current transaction.
 bool has_filehash(rt::transaction& t);

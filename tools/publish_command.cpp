@@ -138,9 +138,7 @@ int run_publish(invocation& call)
                                                 "--replace to replace it); nothing was stored")
                                      .arg(f.name, *version));
             }
-            // A replaced file's large object, if it has one, goes with its row.
-            if (t.delete_blob_rows(QStringLiteral("t_file"), QStringLiteral("filedata"), where,
-                                   {f.name, *version}) != 0)
+            if (!delete_file(t, f.name, *version))
                 return database_error(call, t, QStringLiteral("cannot replace %1").arg(f.name));
         }
         call.note(QStringLiteral("publishing %1 (%2)\n").arg(f.name, human_size(f.size)));

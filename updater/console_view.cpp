@@ -8,8 +8,9 @@
 namespace qorv {
 
 namespace {
-constexpr int bar_width = 30;
-}
+/// Redrawn at most this often: faster changes are more than anybody can read.
+constexpr qint64 redraw_ms = 100;
+} // namespace
 
 console_view::console_view(std::FILE* out) : out_(out), terminal_(is_terminal(out)) {}
 
@@ -20,22 +21,51 @@ void console_view::end()
     finish_line();
 }
 
+void console_view::set_number(qint64 count, qint64 number)
+{
+    file_.count = count;
+    file_.number = number;
+}
+
 void console_view::set_file(const QString& files_line, const QString& file_name)
 {
     finish_line();
     files_line_ = files_line;
-    file_ = file_name;
-    maximum_ = position_ = 0;
-    drawn_permille_ = -1;
+    file_.name = file_name;
+    file_.total = -1;
+    file_.done = 0;
+    started_.start();
+    drawn_at_ = -1;
 }
 
 void console_view::set_status(const QString&) {}
 
 void console_view::set_progress(qint64 maximum, qint64 position)
 {
-    maximum_ = maximum;
-    position_ = position;
-    draw(false);
+    // Without a terminal only the finished file is worth a line.
+    if (!terminal_ && maximum > 0 && position == maximum) {
+        std::fprintf(out_, "%s%s\n", qPrintable(files_line_), qPrintable(file_.name));
+        std::fflush(out_);
+    }
+}
+
+void console_view::set_bytes(qint64 total, qint64 done)
+{
+    if (!terminal_)
+        return;
+    file_.total = total;
+    file_.done = done;
+    const qint64 now = started_.elapsed();
+    const bool finished = done >= total;
+    if (!finished && drawn_at_ >= 0 && now - drawn_at_ < redraw_ms)
+        return;
+    drawn_at_ = now;
+    file_.seconds = double(now) / 1000;
+    std::fprintf(out_, "\r%s\033[K", qPrintable(progress_line(file_, terminal_columns(out_))));
+    open_line_ = true;
+    if (finished)
+        finish_line();
+    std::fflush(out_);
 }
 
 bool console_view::yield()
@@ -45,31 +75,6 @@ bool console_view::yield()
 }
 
 void console_view::set_installed_version(const QString&) {}
-
-void console_view::draw(bool force)
-{
-    if (maximum_ <= 0)
-        return;
-    const int permille = static_cast<int>(position_ * 1000 / maximum_);
-    if (!force && permille == drawn_permille_)
-        return;
-    drawn_permille_ = permille;
-    if (!terminal_) {
-        // Without a terminal only the finished file is worth a line.
-        if (position_ == maximum_)
-            std::fprintf(out_, "%s%s\n", qPrintable(files_line_), qPrintable(file_));
-        std::fflush(out_);
-        return;
-    }
-    const int filled = permille * bar_width / 1000;
-    const QByteArray bar = QByteArray(filled, '#') + QByteArray(bar_width - filled, '.');
-    std::fprintf(out_, "\r\033[K%s%s [%s] %3d%%", qPrintable(files_line_), qPrintable(file_),
-                 bar.constData(), permille / 10);
-    open_line_ = true;
-    if (position_ == maximum_)
-        finish_line();
-    std::fflush(out_);
-}
 
 void console_view::finish_line()
 {

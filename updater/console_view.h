@@ -1,22 +1,28 @@
 #pragma once
 
+#include "progress_line.h"
 #include "update_job.h"
+
+#include <QElapsedTimer>
 
 #include <cstdio>
 
 namespace qorv {
 
-/// Shows the update procedure on a terminal: a progress bar on standard error that is redrawn
-/// in place when it is a terminal, and one line per finished file otherwise.
+/// Shows the update procedure on a terminal: on standard error a line per file that is redrawn
+/// in place when it is a terminal (bytes done of the total, speed, time left, fitted to the
+/// terminal's width), and one line per finished file otherwise.
 class console_view : public job_view {
 public:
     explicit console_view(std::FILE* out = stderr);
 
     void begin() override;
     void end() override;
+    void set_number(qint64 count, qint64 number) override;
     void set_file(const QString& files_line, const QString& file_name) override;
     void set_status(const QString& status_line) override;
     void set_progress(qint64 maximum, qint64 position) override;
+    void set_bytes(qint64 total, qint64 done) override;
     bool yield() override;
     void set_installed_version(const QString& version) override;
 
@@ -24,15 +30,12 @@ public:
     void finish_line();
 
 private:
-    void draw(bool force);
-
     std::FILE* out_;
     bool terminal_;
-    QString file_;
     QString files_line_;
-    qint64 maximum_ = 0;
-    qint64 position_ = 0;
-    int drawn_permille_ = -1;
+    file_progress file_;
+    QElapsedTimer started_; ///< since the current file began
+    qint64 drawn_at_ = -1;  ///< when the line was last drawn (ms since the file began)
     bool open_line_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "console_view.h"
 #include "instance_lock.h"
+#include "program_help.h"
 #include "staged_install.h"
 #include "stop_signals.h"
 #include "texts.h"
@@ -113,8 +114,10 @@ int main(int argc, char** argv)
                                                "[--version]\nTry 'qorv_update --help'.\n")));
         return exit_usage;
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(exit_ok);
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(qorv::help_text(parser, QStringLiteral("qorv_update"))), stdout);
+        return exit_ok;
+    }
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
     if (parser.isSet(check) && parser.isSet(update)) {
@@ -134,8 +137,8 @@ int main(int argc, char** argv)
         rt::messagebox(qorv::texts::title_attention, qorv::texts::already_running, rt::icon::stop);
         return exit_already_running;
     case qorv::instance_lock::state::failed:
-        std::fprintf(stderr, "qorv_update: cannot create the single-instance lock: %s\n",
-                     qPrintable(instance.error()));
+        // The reason follows once, in the message.
+        std::fprintf(stderr, "qorv_update: cannot create the single-instance lock\n");
         rt::messagebox(qorv::texts::title_error, qorv::texts::lock_failed(instance.error()),
                        rt::icon::stop);
         return exit_no_lock;

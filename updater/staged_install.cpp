@@ -43,7 +43,10 @@ QString scratch_name(const QString& dir, scratch_kind kind, const std::vector<QS
 
 } // namespace
 
-staged_install::staged_install(QString base) : base_(QFileInfo(base).absoluteFilePath()) {}
+staged_install::staged_install(QString base)
+    : base_(QFileInfo(base).absoluteFilePath()), journal_(base_)
+{
+}
 
 staged_install::~staged_install()
 {
@@ -53,16 +56,26 @@ staged_install::~staged_install()
         rollback();
 }
 
-bool staged_install::begin_file(const QString& target)
+bool staged_install::begin_file(const QString& target, bool follow_link)
 {
     if (phase_ != phase::staging)
         return false;
     current_.reset();
-    const QFileInfo info(target);
-    const QString relative = QDir(base_).relativeFilePath(info.absoluteFilePath());
+    const QFileInfo named(target);
+    const QString relative = QDir(base_).relativeFilePath(named.absoluteFilePath());
     if (relative.startsWith(QLatin1String("../")) || relative == QLatin1String("..") ||
-        QDir::isAbsolutePath(relative) || info.isDir() || (info.exists() && !info.isWritable()) ||
-        !info.dir().exists())
+        QDir::isAbsolutePath(relative))
+        return false;
+    QString link;
+    QFileInfo info = named;
+    if (follow_link && named.isSymLink()) {
+        // Replaced where the link points, so that the link stays one.
+        link = named.absoluteFilePath();
+        info = QFileInfo(named.canonicalFilePath());
+        if (info.filePath().isEmpty()) // a link to nothing
+            return false;
+    }
+    if (info.isDir() || (info.exists() && !info.isWritable()) || !info.dir().exists())
         return false;
 
     std::vector<QString> taken;
@@ -70,15 +83,20 @@ bool staged_install::begin_file(const QString& target)
         taken.insert(taken.end(), {f.temporary, f.backup});
     staged_file f{info.absoluteFilePath(),
                   scratch_name(info.absolutePath(), scratch_kind::new_file, taken),
-                  {}};
+                  {},
+                  false,
+                  link};
     taken.push_back(f.temporary);
     f.backup = scratch_name(info.absolutePath(), scratch_kind::old_file, taken);
-    files_.push_back(f);
-    // Recorded before it exists, so that no interruption can leave it unknown.
-    if (!write_journal()) {
-        files_.pop_back();
-        return false;
+    if (!journal_made_) {
+        if (!journal_.create())
+            return false;
+        journal_made_ = true;
     }
+    // Recorded before it exists, so that no interruption can leave it unknown.
+    if (!journal_.record_file(f))
+        return false;
+    files_.push_back(f);
 
     auto file = std::make_unique<QFile>(f.temporary);
     if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
@@ -117,24 +135,32 @@ bool staged_install::end_file()
     return ok;
 }
 
-bool staged_install::add_file(const QString& target, QByteArrayView bytes)
+bool staged_install::add_file(const QString& target, QByteArrayView bytes, bool follow_link)
 {
-    return begin_file(target) && write(bytes) && end_file();
+    return begin_file(target, follow_link) && write(bytes) && end_file();
 }
 
 bool staged_install::commit()
 {
     if (phase_ != phase::staging || current_)
         return false;
-    for (staged_file& f : files_)
+    move_failure_ = {};
+    QSet<QString> directories{base_};
+    for (staged_file& f : files_) {
         f.had_old = present(f.target);
+        directories.insert(QFileInfo(f.temporary).absolutePath());
+    }
+    // Every temporary file's name must be on disk before the journal says that the moves have
+    // begun: a power cut would otherwise leave a file that is neither moved nor there to move.
+    for (const QString& dir : directories)
+        sync_directory(dir);
+    step("sync");
     // From here on every file is complete on disk: an interruption is completed, not undone.
-    phase_ = phase::moving;
-    if (!write_journal()) {
-        phase_ = phase::staging;
+    if (!files_.empty() && !journal_.commit(files_)) {
         rollback();
         return false;
     }
+    phase_ = phase::moving;
     return move_all(false);
 }
 
@@ -147,6 +173,9 @@ bool staged_install::move_all(bool resuming)
         if (!present(f.temporary)) {
             if (resuming) // moved before the interruption
                 continue;
+            move_failure_ = {f.temporary,
+                             {},
+                             reason(std::make_error_code(std::errc::no_such_file_or_directory))};
             undo();
             return false;
         }
@@ -158,6 +187,7 @@ bool staged_install::move_all(bool resuming)
                 std::filesystem::rename(native_path(f.target), native_path(f.backup), ec);
             step("backup");
             if (ec) {
+                move_failure_ = {f.target, {}, reason(ec)};
                 undo();
                 return false;
             }
@@ -165,6 +195,7 @@ bool staged_install::move_all(bool resuming)
         std::filesystem::rename(native_path(f.temporary), native_path(f.target), ec);
         step("move");
         if (ec) {
+            move_failure_ = {f.target, {}, reason(ec)};
             undo();
             return false;
         }
@@ -180,7 +211,9 @@ bool staged_install::finish()
         return problems_.empty();
     problems_.clear();
     phase_ = phase::done;
-    write_journal(); // without it an interruption completes the install again, just as well
+    // Not flushed: without it an interruption completes the install again, just as well.
+    if (journal_made_)
+        journal_.record_phase(phase::done, files_, false);
     for (const staged_file& f : files_)
         remove(f.backup);
     return close_journal();
@@ -192,7 +225,10 @@ bool staged_install::undo()
         return problems_.empty();
     problems_.clear();
     phase_ = phase::undoing;
-    write_journal();
+    // On disk before the first file is put back: an interruption must go on undoing, since
+    // completing the moves would leave the files put back by then old.
+    if (journal_made_)
+        journal_.record_phase(phase::undoing, files_, true);
     std::error_code ec;
     const auto restore = [&](const staged_file& f) {
         std::filesystem::rename(native_path(f.backup), native_path(f.target), ec);
@@ -252,50 +288,70 @@ void staged_install::remove(const QString& path)
 bool staged_install::close_journal()
 {
     phase_ = phase::closed;
+    journal_.close();
     if (!problems_.empty())
         return false; // kept, so that the next start tries again
-    if (journal_written_) {
-        remove(QDir(base_).filePath(journal_name));
+    if (journal_made_) {
+        remove(journal_.path());
         sync_directory(base_);
-        journal_written_ = !problems_.empty();
+        journal_made_ = !problems_.empty();
     }
     files_.clear();
     return problems_.empty();
 }
 
-bool staged_install::write_journal()
+void staged_install::remove_stray_temporaries()
 {
-    if (!qorv::write_journal(base_, {phase_, files_}))
-        return false;
-    journal_written_ = true;
-    return true;
+    namespace fs = std::filesystem;
+    std::vector<fs::path> stray;
+    std::error_code ec;
+    // Symbolic links are not followed: only the installation's own directories are searched.
+    fs::recursive_directory_iterator it(native_path(base_),
+                                        fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().native();
+        std::error_code type_error; // an entry that vanished meanwhile is no reason to stop
+        if (name.size() < 16 || name[0] != '.' || !it->is_regular_file(type_error))
+            continue;
+        const QString text = QFile::decodeName(QByteArray::fromStdString(name));
+        if (is_previous_temporary_name(text) || is_scratch_name(text, scratch_kind::new_file))
+            stray.push_back(it->path());
+    }
+    for (const fs::path& path : stray)
+        remove(QFile::decodeName(QByteArray::fromStdString(path.native())));
 }
 
 recovery recover_install(const QString& base, std::vector<install_problem>* problems)
 {
     staged_install install(base);
     install.phase_ = install_phase::closed;
-    const QString path = QDir(install.base_).filePath(journal_name);
-    // A journal whose writing was interrupted; the previous one, if any, still stands.
-    install.remove(path + QStringLiteral(".new"));
-    const std::vector<install_problem> early = std::move(install.problems_);
+    // The scratch copy of the journal that earlier updaters wrote before renaming it.
+    install.remove(QDir(install.base_).filePath(journal_scratch_name));
+    std::vector<install_problem> early = std::move(install.problems_);
     install.problems_.clear();
-    if (problems)
-        problems->insert(problems->end(), early.begin(), early.end());
+    const auto report = [&](const std::vector<install_problem>& found) {
+        if (problems)
+            problems->insert(problems->end(), found.begin(), found.end());
+    };
 
     install_journal journal;
-    switch (read_journal(install.base_, &journal)) {
+    QString why;
+    switch (read_journal(install.base_, &journal, &why)) {
     case journal_status::absent:
+        install.remove_stray_temporaries();
+        early.insert(early.end(), install.problems_.begin(), install.problems_.end());
+        report(early);
         return early.empty() ? recovery::none : recovery::incomplete;
     case journal_status::unreadable:
-        if (problems)
-            problems->push_back({path, {}, QStringLiteral("unreadable install journal")});
+        early.push_back({install.journal_.path(), {}, why, true});
+        report(early);
         return recovery::incomplete;
     case journal_status::read:
         break;
     }
 
-    install.journal_written_ = true;
+    install.journal_made_ = true;
+    install.journal_.reopen();
     install.phase_ = journal.phase;
     install.files_ = std::move(journal.files);
     recovery result = recovery::rolled_back;
@@ -320,8 +376,10 @@ recovery recover_install(const QString& base, std::vector<install_problem>* prob
     case install_phase::closed:
         break;
     }
-    if (problems)
-        problems->insert(problems->end(), install.problems_.begin(), install.problems_.end());
+    if (install.problems_.empty())
+        install.remove_stray_temporaries();
+    report(early);
+    report(install.problems_);
     return install.problems_.empty() && early.empty() ? result : recovery::incomplete;
 }
 

@@ -28,13 +28,25 @@ QString cleanup_failed(const std::vector<install_problem>& problems)
     QString text = QStringLiteral("以下文件未能恢复或清理，请联系本系统管理员：");
     for (const install_problem& p : problems) {
         text += cr;
-        if (p.backup.isEmpty())
+        if (p.unreadable_journal)
+            text += QStringLiteral("无法读取安装日志 %1：%2").arg(p.path, p.reason);
+        else if (p.backup.isEmpty())
             text += QStringLiteral("无法删除 %1：%2").arg(p.path, p.reason);
         else
             text += QStringLiteral("无法恢复原有文件 %1（保存在 %2）：%3")
                         .arg(p.path, p.backup, p.reason);
     }
     return text;
+}
+
+QString reserved_name(const QString& name)
+{
+    return QStringLiteral("服务器上的文件 %1 使用了升级程序保留的文件名，更新失败！").arg(name);
+}
+
+QString move_failed(const QString& path, const QString& reason)
+{
+    return create_failed + cr + QStringLiteral("无法将新文件移到 %1：%2").arg(path, reason);
 }
 
 QString files_line(qint64 count, qint64 number)

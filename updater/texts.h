@@ -31,6 +31,12 @@ inline const QString preparing = QStringLiteral("正在查询需要更新的文�
 
 /// The single-instance lock could not be created; `reason` names the file and the cause.
 QString lock_failed(const QString& reason);
+/// A file name from the server that an install keeps for itself: the update fails before
+/// anything is written.
+QString reserved_name(const QString& name);
+/// "无法创建新文件，更新失败！" with the file that could not be moved into place and the system's
+/// reason.
+QString move_failed(const QString& path, const QString& reason);
 /// What an install could not put back or clean up, one line per file.
 QString cleanup_failed(const std::vector<install_problem>& problems);
 /// "错误号：" + number + CR + server text.

@@ -1,6 +1,7 @@
 #include "update_job.h"
 #include "update_job_p.h"
 
+#include "install_names.h"
 #include "staged_install.h"
 #include "target_path.h"
 #include "texts.h"
@@ -76,6 +77,7 @@ job_result store_file(rt::blob_reader& contents, staged_install& files, rt::tran
         }
         written += wanted;
         view.set_progress(chunks, chunk);
+        view.set_bytes(size, written);
     }
     if (offset != buffered) // the value is longer than its announced size
         return error(texts::download_failed);
@@ -101,19 +103,30 @@ job_result install_version(update_server& server, const QString& version_text,
     rt::cursor names = server.file_names(version_text);
     if (sqlca.sqlcode < 0) // otherwise a list that could not be read would pass for an empty one
         return database_error(sqlca, view);
-    qint64 number = 0;
+    std::vector<QStringList> rows;
     for (auto row = names.fetch(); row || sqlca.sqlcode != 100; row = names.fetch()) {
         if (sqlca.sqlcode < 0)
             return database_error(sqlca, view);
-        const QString name = row->value(0);
+        rows.push_back(*row);
+    }
+    // Before anything is written: a file bearing the name of the install's own journal or
+    // scratch files would be lost, or would steer the repair after a crash.
+    for (const QStringList& row : rows)
+        if (is_reserved_name(row.value(0)))
+            return error(texts::reserved_name(row.value(0)));
+
+    qint64 number = 0;
+    for (const QStringList& row : rows) {
+        const QString name = row.value(0);
         // The published SHA-256, when the table has the column: the download is verified with
         // it, and an installed copy that already matches is kept instead of fetched again.
-        const QString hash = row->value(1).toLower();
+        const QString hash = row.value(1).toLower();
 
         view.set_progress(0, 0);
         if (!view.yield())
             return job_result::cancelled;
         ++number;
+        view.set_number(*count, number);
         view.set_file(texts::files_line(*count, number), name);
         view.set_status(texts::downloading_line(number));
 
@@ -125,6 +138,7 @@ job_result install_version(update_server& server, const QString& version_text,
         view.set_status(texts::storing_line(number));
 
         view.set_progress((contents->size() + chunk_size - 1) / chunk_size, 0);
+        view.set_bytes(contents->size(), 0);
         const auto target = target_path(sys_path, name);
         if (!target)
             return error(texts::create_failed);
@@ -132,6 +146,7 @@ job_result install_version(update_server& server, const QString& version_text,
             QFileInfo(*target).size() == contents->size() && rt::sha256_of_file(*target) == hash) {
             const qint64 chunks = (contents->size() + chunk_size - 1) / chunk_size;
             view.set_progress(chunks, chunks);
+            view.set_bytes(contents->size(), contents->size());
             continue;
         }
         if (!files.begin_file(*target))
@@ -146,13 +161,17 @@ job_result install_version(update_server& server, const QString& version_text,
     }
 
     // qorv.ini is one more file of the install, so that the version recorded always matches the
-    // files in place, whenever the install is interrupted.
+    // files in place, whenever the install is interrupted. A qorv.ini that is a symbolic link
+    // stays one: the file it points to is replaced.
     const auto ini = rt::profile_with(ini_file, QStringLiteral("qorv"), QStringLiteral("ver"),
                                       QLatin1Char('"') + version_text + QLatin1Char('"'));
-    if (!ini || !files.add_file(ini_file, *ini))
+    if (!ini || !files.add_file(ini_file, *ini, true))
         return error(texts::record_failed);
-    if (!files.commit())
-        return error(texts::create_failed);
+    if (!files.commit()) {
+        const install_problem& failed = files.move_failure();
+        return error(failed.path.isEmpty() ? texts::create_failed
+                                           : texts::move_failed(failed.path, failed.reason));
+    }
     files.finish();
     return job_result::updated;
 }

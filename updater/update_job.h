@@ -19,6 +19,19 @@ public:
     virtual void set_status(const QString& status_line) = 0;
     /// Upper bound and position of the progress bar (chunks of the current file).
     virtual void set_progress(qint64 maximum, qint64 position) = 0;
+    /// The file about to be shown by set_file(): its running number of `count`, and its size
+    /// and how many of its bytes are written (or found in place) as they grow. Shown where there
+    /// is room for more than the bar; the window has none.
+    virtual void set_number(qint64 count, qint64 number)
+    {
+        Q_UNUSED(count);
+        Q_UNUSED(number);
+    }
+    virtual void set_bytes(qint64 total, qint64 done)
+    {
+        Q_UNUSED(total);
+        Q_UNUSED(done);
+    }
     /// Lets pending input and painting happen; false when the user has closed the window.
     virtual bool yield() = 0;
     /// The installed version shown beside the newest one (st_6).

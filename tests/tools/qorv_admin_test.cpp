@@ -161,6 +161,9 @@ private slots:
         QVERIFY(write_file(base() + "/中文名.txt", "中文内容"));
         QVERIFY(write_file(base() + "/big.bin", random_bytes(3 * 1024 * 1024 + 5, 1)));
         QVERIFY(write_file(base() + "/empty.dat", {}));
+        QVERIFY(write_file(base() + "/one.dat", "1"));
+        QVERIFY(write_file(base() + "/reserved/.qorv-journal", "qorv-journal 2 commit\n"));
+        QVERIFY(write_file(base() + "/reserved/.a.dll.qorv-new-0000abcd", "x"));
         QVERIFY(write_file(dir_.filePath("outside.txt"), "outside"));
         QVERIFY(QFile::link(dir_.filePath("outside.txt"), base() + "/link_out.txt"));
         QVERIFY(QFile::link(base() + "/sub/dir/note.txt", base() + "/link_in.txt"));
@@ -256,6 +259,10 @@ private slots:
         QTest::newRow("a directory") << base() + "/sub" << QString();
         QTest::newRow("missing") << base() + "/missing.txt" << QString();
         QTest::newRow("windows-forbidden character") << base() + "/bad:name.txt" << QString();
+        QTest::newRow("the updater's journal") << base() + "/reserved/.qorv-journal" << QString();
+        QTest::newRow("an earlier updater's temporary")
+            << base() + "/reserved/.a.dll.qorv-new-0000abcd" << QString();
+        QTest::newRow("empty file") << base() + "/empty.dat" << QString();
     }
     void published_name()
     {
@@ -283,6 +290,12 @@ private slots:
         QTest::newRow("init help") << QStringList{"init", "--help"} << 0 << "T-SQL";
         QTest::newRow("publish help") << QStringList{"publish", "--help"} << 0 << "--replace";
         QTest::newRow("list help") << QStringList{"list", "--help"} << 0 << "2 failure";
+        QTest::newRow("withdraw help") << QStringList{"withdraw", "--help"} << 0 << "--ver";
+        QTest::newRow("withdraw help names the command")
+            << QStringList{"withdraw", "--help"} << 0 << "Usage: qorv_admin withdraw [options]";
+        QTest::newRow("program help lists withdraw") << QStringList{"--help"} << 0 << "withdraw";
+        QTest::newRow("withdraw without version")
+            << QStringList{"withdraw", "--server", "sqlite:x.db"} << 1 << "--ver";
         QTest::newRow("no command") << QStringList{} << 1 << "no command";
         QTest::newRow("unknown command") << QStringList{"frobnicate"} << 1 << "frobnicate";
         QTest::newRow("unknown option") << QStringList{"list", "--bogus"} << 1 << "bogus";
@@ -421,7 +434,7 @@ private slots:
     {
         QFETCH(QString, backend);
         const QStringList files{base() + "/sub", base() + "/中文名.txt", base() + "/big.bin",
-                                base() + "/empty.dat"};
+                                base() + "/one.dat"};
         const process_result r = run(QStringList{"publish", "--ver", "1.30", "--base", base()} +
                                      connection(backend) + files);
         QVERIFY2(r.status == 0, qPrintable(r.err));
@@ -430,7 +443,7 @@ private slots:
             {"sub/dir/note.txt", "sub/dir/note.txt"},
             {"中文名.txt", "中文名.txt"},
             {"big.bin", "big.bin"},
-            {"empty.dat", "empty.dat"},
+            {"one.dat", "one.dat"},
         };
         for (const auto& [name, path] : expected) {
             QFile f(base() + QLatin1Char('/') + path);
@@ -479,7 +492,8 @@ private slots:
         const process_result list = run(QStringList{"list"} + connection(backend));
         QVERIFY2(list.status == 0, qPrintable(list.err));
         const qint64 size13 = QFileInfo(base() + "/sub/dir/note.txt").size() +
-                              QByteArray("新内容").size() + QFileInfo(base() + "/big.bin").size();
+                              QByteArray("新内容").size() + QFileInfo(base() + "/big.bin").size() +
+                              1;
         const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
         QStringList rows;
         for (const QString& line : lines.mid(1))
@@ -552,6 +566,12 @@ private slots:
         per_backend("already published", [&](QTestData& d) {
             d << QStringList{good, base() + "/big.bin"} << 2 << "--replace";
         });
+        per_backend("empty file", [&](QTestData& d) {
+            d << QStringList{good, base() + "/empty.dat"} << 2 << "is empty";
+        });
+        per_backend("the updater's journal in a directory", [&](QTestData& d) {
+            d << QStringList{good, base() + "/reserved"} << 2 << "kept for the updater";
+        });
     }
     void publish_refuses_and_stores_nothing()
     {
@@ -570,6 +590,57 @@ private slots:
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         // The good file named first was not stored either.
         QCOMPARE(count(backend, "ver = 7"), QStringLiteral("1"));
+    }
+
+    void withdraw_removes_exactly_one_version_data()
+    {
+        QTest::addColumn<QString>("backend");
+        per_backend("version 20", [](QTestData&) {});
+    }
+    void withdraw_removes_exactly_one_version()
+    {
+        QFETCH(QString, backend);
+        const auto objects = [&] {
+            return backend == QLatin1String("postgresql")
+                       ? open(backend)
+                             ->select_value(
+                                 QStringLiteral("select count(*) from pg_largeobject_metadata"))
+                             .value_or("?")
+                       : QString();
+        };
+        const QString objects_before = objects();
+        const QString others = count(backend, "ver <> 20");
+        const QStringList publish{"publish", "--base", base()};
+        const process_result p20 =
+            run(publish + connection(backend) +
+                QStringList{"--ver", "20", base() + "/sub", base() + "/中文名.txt"});
+        QVERIFY2(p20.status == 0, qPrintable(p20.err));
+        const process_result p21 =
+            run(publish + connection(backend) + QStringList{"--ver", "21", base() + "/one.dat"});
+        QVERIFY2(p21.status == 0, qPrintable(p21.err));
+
+        const process_result w =
+            run(QStringList{"withdraw", "--ver", "20.0"} + connection(backend));
+        QVERIFY2(w.status == 0, qPrintable(w.err));
+        QCOMPARE(w.out, QStringLiteral("withdrew version 20.0: 2 file(s)\n  sub/dir/note.txt\n"
+                                       "  中文名.txt\n"));
+        QCOMPARE(count(backend, "ver = 20"), QStringLiteral("0"));
+        QCOMPARE(count(backend, "ver = 21"), QStringLiteral("1"));
+        QCOMPARE(count(backend, "ver <> 20 and ver <> 21"), others);
+        if (backend == QLatin1String("postgresql")) // the removed files' large objects went too
+            QCOMPARE(objects().toInt(), objects_before.toInt() + 1);
+
+        // A version that is not (or no longer) published is refused, and nothing changes.
+        for (const char* version : {"20", "99"}) {
+            const process_result again =
+                run(QStringList{"withdraw", "--ver", version} + connection(backend));
+            QCOMPARE(again.status, 2);
+            QVERIFY2(again.err.contains(QLatin1String("is not published")), qPrintable(again.err));
+            QCOMPARE(count(backend, "ver = 21"), QStringLiteral("1"));
+        }
+        const process_result tidy =
+            run(QStringList{"withdraw", "--ver", "21"} + connection(backend));
+        QVERIFY2(tidy.status == 0, qPrintable(tidy.err));
     }
 
     void settings_from_an_encrypted_ini()

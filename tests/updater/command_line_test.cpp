@@ -150,6 +150,9 @@ private slots:
         QCOMPARE(r.status, 0);
         for (const char* word : {"--check", "--update", "Exit status", "qorv.ini"})
             QVERIFY2(r.out.contains(QLatin1String(word)), word);
+        // Named as the program is called, not by the path it was started from.
+        QVERIFY2(r.out.startsWith(QLatin1String("Usage: qorv_update [options]\n")),
+                 qPrintable(r.out));
         QCOMPARE(run(QDir::currentPath(), {QStringLiteral("--bogus")}, tmp_.path()).status, 1);
         QCOMPARE(run(QDir::currentPath(), {"--check", "--update"}, tmp_.path()).status, 1);
     }
@@ -212,12 +215,15 @@ private slots:
         QTemporaryDir tmp;
         QProcessEnvironment env;
         const QString fallback = tmp.filePath(QStringLiteral("qorv_update-%1").arg(::getuid()));
+        QString reported = fallback; // the directory the reason names
         if (runtime_dir == QLatin1String("file")) {
             QFile f(tmp.filePath(QStringLiteral("file")));
             QVERIFY(f.open(QIODevice::WriteOnly));
             env.insert(QStringLiteral("XDG_RUNTIME_DIR"), f.fileName());
+            reported = f.fileName();
         } else if (runtime_dir == QLatin1String("missing")) {
-            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.filePath(QStringLiteral("gone")));
+            reported = tmp.filePath(QStringLiteral("gone"));
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), reported);
         } else {
             env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("<unset>"));
             if (runtime_dir.contains(QLatin1String("not private"))) {
@@ -239,7 +245,42 @@ private slots:
             QVERIFY2(r.err.contains(QLatin1String("cannot create the single-instance lock")),
                      qPrintable(r.err));
             QVERIFY(r.out.isEmpty());
+            // The reason, once.
+            QVERIFY2(r.err.count(reported) == 1, qPrintable(r.err));
         }
+    }
+
+    void an_unreadable_journal_is_reported_as_such_data()
+    {
+        QTest::addColumn<QByteArray>("journal"); // "<directory>": a directory in its place
+        QTest::newRow("not a journal") << QByteArray("rubbish\n");
+        QTest::newRow("commit journal cut before its moving record")
+            << QByteArray("qorv-journal 2 commit\nfile .qorv-n-0000000a .qorv-o-0000000b a.dll\n");
+        QTest::newRow("a directory") << QByteArray("<directory>");
+    }
+    void an_unreadable_journal_is_reported_as_such()
+    {
+        QFETCH(QByteArray, journal);
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", "a"}}));
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        const QString path = QDir(server.install_dir()).filePath(QStringLiteral(".qorv-journal"));
+        if (journal == "<directory>") {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(journal) == journal.size());
+        }
+        const process_result r =
+            run(server.install_dir(), {QStringLiteral("--check")}, tmp_.path());
+        QCOMPARE(r.status, 6);
+        QVERIFY2(r.err.contains(QStringLiteral("无法读取安装日志 ") + path), qPrintable(r.err));
+        QVERIFY2(!r.err.contains(QStringLiteral("无法删除")), qPrintable(r.err));
+        // Only the updater's own lines: no warning of Qt's on the side.
+        for (const QString& line : r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            QVERIFY2(line.startsWith(texts::title_error) || line.startsWith(QStringLiteral("无法")),
+                     qPrintable(r.err));
+        QVERIFY(QFileInfo::exists(path)); // kept for whoever looks into it
     }
 
     void check_prints_both_versions_data()

@@ -1,6 +1,7 @@
 // The update procedure against real update servers: SQLite and the suite's PostgreSQL.
 
 #include "connection.h"
+#include "install_step.h"
 #include "random_bytes.h"
 #include "recording_view.h"
 #include "staged_install.h"
@@ -19,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <cstring>
 
 using namespace qorv;
@@ -318,6 +320,87 @@ private slots:
         QCOMPARE(log.messages[0].title, texts::title_error);
         QVERIFY2(log.messages[0].text.contains(QLatin1String(".qorv-n-")),
                  qPrintable(log.messages[0].text));
+    }
+
+    void reserved_names_fail_before_anything_is_written_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("the journal") << ".qorv-journal";
+        QTest::newRow("the journal's scratch copy in a directory") << "lib/.qorv-journal.new";
+        QTest::newRow("a new file's scratch name") << ".qorv-n-0000abcd";
+        QTest::newRow("a replaced file's scratch name") << "lib\\.qorv-o-0000ABCD";
+        QTest::newRow("an earlier updater's temporary") << ".a.dll.qorv-new-0000abcd";
+    }
+    void reserved_names_fail_before_anything_is_written()
+    {
+        QFETCH(QString, name);
+        update_server_fixture server(QStringLiteral("sqlite"));
+        // Sorted first and last around the reserved one, so that it is met mid-way.
+        QVERIFY(server.add(
+            {{"+first.dll", "2", "first"}, {name, "2", "x"}, {"~last.dll", "2", "last"}}));
+        QVERIFY(QDir(server.install_dir()).mkpath(QStringLiteral("lib")));
+        QVERIFY(write_file(server.ini_file(), installed_ini));
+        const auto before = tree_contents(server.install_dir());
+        auto sqlca = server.connect();
+        update_server statements(*sqlca);
+        recording_view view;
+        message_log log;
+        QCOMPARE(run_update(statements, QStringLiteral("2.0"), server.install_dir(),
+                            server.ini_file(), view),
+                 job_result::failed);
+        QCOMPARE(log.messages.size(), 1);
+        QCOMPARE(log.messages[0].text, texts::reserved_name(name));
+        QVERIFY(view.file_names.isEmpty()); // refused before the first file
+        QCOMPARE(tree_contents(server.install_dir()), before);
+    }
+
+    void a_linked_qorv_ini_stays_a_link()
+    {
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", "a"}}));
+        QTemporaryDir elsewhere;
+        const QString real = elsewhere.filePath(QStringLiteral("qorv.ini"));
+        QVERIFY(write_file(real, installed_ini));
+        QVERIFY(QFile::link(real, server.ini_file()));
+        auto sqlca = server.connect();
+        update_server statements(*sqlca);
+        recording_view view;
+        message_log log;
+        QCOMPARE(run_update(statements, QStringLiteral("2.0"), server.install_dir(),
+                            server.ini_file(), view),
+                 job_result::updated);
+        QCOMPARE(QFileInfo(server.ini_file()).symLinkTarget(), real);
+        QCOMPARE(read_settings(real).ver, QStringLiteral("2.0"));
+        // Replaced in its own directory: nothing is left there or in the installation.
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"qorv.ini"});
+        QCOMPARE(tree_contents(server.install_dir()).keys(), (QStringList{"a.dll", "qorv.ini"}));
+    }
+
+    void a_failed_move_is_reported_with_the_reason()
+    {
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QVERIFY(server.add({{"a.dll", "2", "new a"}}));
+        QVERIFY(write_file(server.ini_file(), installed_ini));
+        static QString target;
+        target = QDir(server.install_dir()).filePath(QStringLiteral("a.dll"));
+        // When the moves begin, a directory has taken the file's place.
+        detail::set_step_hook([](const char* step) {
+            if (std::strcmp(step, "sync") == 0)
+                QDir().mkpath(target + QStringLiteral("/x"));
+        });
+        auto sqlca = server.connect();
+        update_server statements(*sqlca);
+        recording_view view;
+        message_log log;
+        const job_result result = run_update(statements, QStringLiteral("2.0"),
+                                             server.install_dir(), server.ini_file(), view);
+        detail::set_step_hook(nullptr);
+        QCOMPARE(result, job_result::failed);
+        QCOMPARE(log.messages.size(), 1);
+        QCOMPARE(log.messages[0].text,
+                 texts::move_failed(target, QString::fromLocal8Bit(std::strerror(EISDIR))));
+        QCOMPARE(read_settings(server.ini_file()).ver, QStringLiteral("1.0"));
     }
 
     void a_version_without_files_is_recorded()
