@@ -52,7 +52,8 @@ const std::vector<command>& commands()
 {
     static const std::vector<command> table = [] {
         std::vector<command> all;
-        for (auto group : {settings_commands, schema_commands, publish_commands, list_commands})
+        for (auto group : {settings_commands, schema_commands, publish_commands, list_commands,
+                           keygen_commands, sign_commands})
             for (command& c : group())
                 all.push_back(std::move(c));
         std::sort(all.begin(), all.end(),
@@ -72,7 +73,8 @@ QString program_help()
         text += QStringLiteral("  %1 %2\n").arg(c.name, -10).arg(c.summary);
     text += QStringLiteral(
         "\n'qorv_admin COMMAND --help' describes a command and its options.\n"
-        "The database options of init, publish, list and upgrade-table: --server sqlite:PATH |\n"
+        "The database options of init, publish, sign, list and upgrade-table: --server sqlite:PATH "
+        "|\n"
         "postgresql://HOST:PORT | odbc:CONNECTION-STRING | HOST[,PORT] (SQL Server),\n"
         "--database, --user, --password,\n"
         "or --ini FILE to take them from the encrypted settings of a qorv.ini.\n\n");

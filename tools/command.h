@@ -80,5 +80,7 @@ std::vector<command> settings_commands(); // encrypt, write-ini
 std::vector<command> schema_commands();   // init, upgrade-table
 std::vector<command> publish_commands();  // publish
 std::vector<command> list_commands();     // list
+std::vector<command> keygen_commands();   // keygen
+std::vector<command> sign_commands();     // sign
 
 } // namespace qorv::admin
