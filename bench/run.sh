@@ -6,6 +6,7 @@ build=$(cd "${1:-build-bench}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/updater.sh" "$build"
 "$here/updater_delta.sh" "$build"
+"$here/updater_signed.sh" "$build"
 "$here/lumora.sh" "$build"
 "$here/export.sh" "$build"
 "$build/bin/lumora_bits_bench" "$build/bin/liblumora.so"

@@ -61,9 +61,13 @@ int grant_readers(invocation& call, rt::transaction& t, const QString& version)
         "objects as (select distinct filedata from t_file where filedata is not null%1) "
         "select format('grant select on large object %s to %I', filedata, rolname) "
         "from objects cross join readers");
-    rt::cursor grants = version.isEmpty()
-                            ? t.open_cursor(sql.arg(QString()))
-                            : t.open_cursor(sql.arg(QStringLiteral(" and ver = ?")), {version});
+    // A publication grants on the objects it made (the current login's): it may not grant on
+    // other logins' objects.
+    const QString made_here = QStringLiteral(
+        " and ver = ? and filedata in (select oid from pg_largeobject_metadata where lomowner = "
+        "(select oid from pg_roles where rolname = current_user))");
+    rt::cursor grants = version.isEmpty() ? t.open_cursor(sql.arg(QString()))
+                                          : t.open_cursor(sql.arg(made_here), {version});
     std::vector<QString> statements;
     for (auto row = grants.fetch(); row; row = grants.fetch())
         statements.push_back(row->at(0));

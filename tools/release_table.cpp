@@ -83,7 +83,7 @@ std::optional<release::manifest> stored_manifest(invocation& call, rt::transacti
 {
     const auto refuse = [&](const QString& why) -> std::optional<release::manifest> {
         t.rollback();
-        call.fail(why + QStringLiteral("; nothing was signed"));
+        call.fail(why + QStringLiteral("; nothing was stored"));
         return std::nullopt;
     };
     // The names exactly as the updater asks for them, so that the order is the server's.

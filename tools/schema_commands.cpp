@@ -1,4 +1,5 @@
-// qorv_admin init and upgrade-table: the table t_file on the update server.
+// qorv_admin init and upgrade-table: the tables t_file and t_release on the update server, and
+// the clients' read-only login.
 
 #include "command.h"
 #include "database.h"
@@ -22,11 +23,13 @@ const QString tsql_schema = QStringLiteral("create table t_file (\n"
 /// init's second part: t_release beside t_file, and the read-only login when asked for.
 int init_release_and_reader(invocation& call, rt::transaction& t, const QString& server)
 {
-    if (create_release_table(t) != 0)
-        return database_error(call, t, QStringLiteral("cannot create table t_release"));
-    if (t.commit() != 0)
-        return database_error(call, t, QStringLiteral("cannot commit"));
-    call.note(QStringLiteral("created table t_release on %1\n").arg(server));
+    if (!has_release_table(t)) {
+        if (create_release_table(t) != 0)
+            return database_error(call, t, QStringLiteral("cannot create table t_release"));
+        if (t.commit() != 0)
+            return database_error(call, t, QStringLiteral("cannot commit"));
+        call.note(QStringLiteral("created table t_release on %1\n").arg(server));
+    }
     if (!call.is_set(QStringLiteral("reader")))
         return success;
     const QString name = call.value(QStringLiteral("reader"));
@@ -77,6 +80,14 @@ int run_init(invocation& call)
     rt::transaction t;
     if (int rc = connect(call, t, *s, true); rc != success)
         return rc;
+    // A server set up before: --reader adds what is missing and the login.
+    const bool has_table =
+        t.select_value(QStringLiteral("select count(*) from t_file where 1 = 0")).has_value();
+    t.rollback();
+    if (reader && has_table) {
+        call.note(QStringLiteral("table t_file exists already on %1\n").arg(s->server));
+        return init_release_and_reader(call, t, s->server);
+    }
     const auto created = [&] {
         if (t.commit() != 0)
             return database_error(call, t, QStringLiteral("cannot commit"));

@@ -356,8 +356,9 @@ private slots:
             if (owner->select_value("select rolcreaterole or rolsuper from pg_roles where rolname "
                                     "= current_user") != QStringLiteral("t"))
                 QSKIP("the test login may not create roles");
-            QCOMPARE(owner->execute("drop table t_file"), 0L);
             QCOMPARE(owner->commit(), 0L);
+            // A server set up before: a version published, then the login added.
+            QVERIFY(server.add({{"old.dll", "1.5", "published before the login"}}));
 
             const outcome init =
                 qorv_admin(QStringList{"init", "--reader", reader, "--reader-password", password} +
@@ -389,6 +390,10 @@ private slots:
                                 server.ini_file(), view),
                      job_result::updated);
             QCOMPARE(snapshot(install.path()).value("lib/b.dll"), release_files["lib/b.dll"]);
+            QCOMPARE(client.select_value("select length(lo_get(filedata)) from t_file where ver "
+                                         "= 1.5"),
+                     QStringLiteral("26"));
+            client.rollback();
 
             for (const char* statement :
                  {"insert into t_file (filename, ver) values ('x.dll', 9)",
