@@ -83,13 +83,17 @@ read -r uwb uwm <<<"$(stats "$work/unsigned" 1)"
 read -r swb swm <<<"$(stats "$work/signed" 1)"
 read -r ucb ucm <<<"$(stats "$work/unsigned" 2)"
 read -r scb scm <<<"$(stats "$work/signed" 2)"
-awk -v uwb="$uwb" -v uwm="$uwm" -v swb="$swb" -v swm="$swm" -v ucb="$ucb" -v ucm="$ucm" \
+# The rounds paired: signed minus unsigned within each round, whose median drifts least.
+paired=$(paste -d ' ' "$work/signed" "$work/unsigned" | awk '{ print $1 - $3 }' | sort -g |
+    awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }')
+awk -v uwb="$uwb" -v uwm="$uwm" -v swb="$swb" -v swm="$swm" -v ucb="$ucb" -v ucm="$ucm" -v p="$paired" \
     -v scb="$scb" -v scm="$scm" -v n="$runs" 'BEGIN {
     f = "%-32s wall best %6.2f s, median %6.2f s;  processor best %5.2f s, median %5.2f s\n"
     printf f, "without a key (peer)", uwb, uwm, ucb, ucm
     printf f, "with the key, signature checked", swb, swm, scb, scm
     printf "verifying adds: wall %+.2f%% (best), %+.2f%% (median); processor %+.2f%% (best), %+.2f%% (median); %d runs each\n",
-           (swb / uwb - 1) * 100, (swm / uwm - 1) * 100, (scb / ucb - 1) * 100, (scm / ucm - 1) * 100, n }'
+           (swb / uwb - 1) * 100, (swm / uwm - 1) * 100, (scb / ucb - 1) * 100, (scm / ucm - 1) * 100, n
+    printf "median of the paired differences (signed - unsigned, same round): %+.2f s, %+.2f%%\n", p, p / uwm * 100 }'
 
 # The check alone: --check against the same server, with and without the key.
 mkdir "$work/check"
