@@ -25,8 +25,8 @@ int create_reader(invocation& call, rt::transaction& t, const QString& name,
 
 /// On PostgreSQL with large objects: every role that may read t_file but not write it may read
 /// the large objects of `version` that the current login owns (every large object of t_file
-/// when `version` is empty), which a grant on the table does not cover. Runs in the current transaction. Returns success, or failure after
-/// reporting it.
+/// when `version` is empty), which a grant on the table does not cover. Runs in the current
+/// transaction. Returns success, or failure after reporting it.
 int grant_readers(invocation& call, rt::transaction& t, const QString& version);
 
 } // namespace qorv::admin
