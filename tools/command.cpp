@@ -54,7 +54,7 @@ const std::vector<command>& commands()
     static const std::vector<command> table = [] {
         std::vector<command> all;
         for (auto group : {settings_commands, schema_commands, publish_commands, list_commands,
-                           withdraw_commands})
+                           withdraw_commands, keygen_commands, sign_commands})
             for (command& c : group())
                 all.push_back(std::move(c));
         std::sort(all.begin(), all.end(),
@@ -72,12 +72,12 @@ QString program_help()
         "table t_file on the update server.\n\nCommands:\n");
     for (const command& c : commands())
         text += QStringLiteral("  %1 %2\n").arg(c.name, -10).arg(c.summary);
-    text +=
-        QStringLiteral("\n'qorv_admin COMMAND --help' describes a command and its options.\n"
-                       "The database options of init, publish, list, upgrade-table and withdraw:\n"
-                       "--server sqlite:PATH | postgresql://HOST:PORT | odbc:CONNECTION-STRING |\n"
-                       "HOST[,PORT] (SQL Server), --database, --user, --password,\n"
-                       "or --ini FILE to take them from the encrypted settings of a qorv.ini.\n\n");
+    text += QStringLiteral(
+        "\n'qorv_admin COMMAND --help' describes a command and its options.\n"
+        "The database options of init, publish, sign, list, upgrade-table and withdraw:\n"
+        "--server sqlite:PATH | postgresql://HOST:PORT | odbc:CONNECTION-STRING |\n"
+        "HOST[,PORT] (SQL Server), --database, --user, --password,\n"
+        "or --ini FILE to take them from the encrypted settings of a qorv.ini.\n\n");
     text += QLatin1String(exit_codes_text) + QLatin1Char('\n');
     return text;
 }

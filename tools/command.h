@@ -81,5 +81,7 @@ std::vector<command> schema_commands();   // init, upgrade-table
 std::vector<command> publish_commands();  // publish
 std::vector<command> list_commands();     // list
 std::vector<command> withdraw_commands(); // withdraw
+std::vector<command> keygen_commands();   // keygen
+std::vector<command> sign_commands();     // sign
 
 } // namespace qorv::admin

@@ -3,6 +3,8 @@
 #include "admin.h"
 #include "command.h"
 #include "database.h"
+#include "reader_login.h"
+#include "release_table.h"
 
 #include <rt/db/transaction.h>
 #include <rt/value/sha256.h>
@@ -28,17 +30,18 @@ struct source_file {
 };
 
 // Streams one file into a new row, with its SHA-256 when `with_hash`; returns an empty text or
-// the reason of the failure.
+// the reason of the failure. `stored` receives the size and SHA-256 of the bytes sent.
 QString store(invocation& call, rt::transaction& t, const source_file& f, const QString& version,
-              bool with_hash)
+              bool with_hash, release::manifest_file& stored)
 {
     QFile in(f.path);
     if (!in.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot read %1: %2").arg(f.path, in.errorString());
     QStringList columns{QStringLiteral("filename"), QStringLiteral("ver")};
     QStringList values{f.name, version};
+    std::optional<QString> hash;
     if (with_hash) {
-        const auto hash = rt::sha256_of_file(f.path);
+        hash = rt::sha256_of_file(f.path);
         if (!hash)
             return QStringLiteral("cannot read %1").arg(f.path);
         columns << QStringLiteral("filehash");
@@ -52,6 +55,7 @@ QString store(invocation& call, rt::transaction& t, const source_file& f, const 
     std::vector<char> buffer(1024 * 1024);
     std::int64_t done = 0;
     int shown = -1;
+    rt::sha256 sent;
     while (done < f.size) {
         const qint64 n =
             in.read(buffer.data(),
@@ -61,6 +65,7 @@ QString store(invocation& call, rt::transaction& t, const source_file& f, const 
                 .arg(f.path, n < 0 ? in.errorString() : QStringLiteral("it became shorter"));
         if (writer->write(std::as_bytes(std::span(buffer.data(), std::size_t(n)))) != 0)
             return QStringLiteral("cannot store %1: %2").arg(f.name, t.sqlerrtext);
+        sent.add(QByteArrayView(buffer.data(), n));
         done += n;
         const int percent = int(done * 100 / f.size);
         if (progress && percent / 5 != shown / 5) {
@@ -72,6 +77,9 @@ QString store(invocation& call, rt::transaction& t, const source_file& f, const 
         return QStringLiteral("%1 grew while it was read").arg(f.path);
     if (writer->finish() != 0)
         return QStringLiteral("cannot store %1: %2").arg(f.name, t.sqlerrtext);
+    stored = {f.name, done, sent.hex()};
+    if (hash && *hash != stored.sha256)
+        return QStringLiteral("%1 changed while it was read").arg(f.path);
     return {};
 }
 
@@ -88,6 +96,10 @@ int run_publish(invocation& call)
     const auto s = database_of(call);
     if (!s)
         return usage_error;
+    std::optional<release::private_key> key;
+    if (call.is_set(QStringLiteral("sign")) &&
+        !(key = read_private_key(call, call.value(QStringLiteral("sign")))))
+        return failure;
 
     // Every name is checked before anything is stored.
     std::vector<source_file> files;
@@ -124,6 +136,11 @@ int run_publish(invocation& call)
     if (int rc = connect(call, t, *s); rc != success)
         return rc;
     const bool with_hash = has_filehash(t);
+    const bool with_release = has_release_table(t);
+    if (key && !with_release)
+        return call.fail(QStringLiteral("the server has no table t_release for the signature (run "
+                                        "upgrade-table); nothing was stored"));
+    known_files stored;
     const bool replace = call.is_set(QStringLiteral("replace"));
     const QString where = QStringLiteral("filename = ? and ver = ?");
     for (const source_file& f : files) {
@@ -142,10 +159,26 @@ int run_publish(invocation& call)
                 return database_error(call, t, QStringLiteral("cannot replace %1").arg(f.name));
         }
         call.note(QStringLiteral("publishing %1 (%2)\n").arg(f.name, human_size(f.size)));
-        if (const QString error = store(call, t, f, *version, with_hash); !error.isEmpty()) {
+        release::manifest_file& sent = stored[f.name];
+        if (const QString error = store(call, t, f, *version, with_hash, sent); !error.isEmpty()) {
             t.rollback(); // takes the rows and the large objects created so far with it
             return call.fail(error + QStringLiteral("; nothing was stored"));
         }
+    }
+    // Committed with the files or not at all: read access for the clients, the signature.
+    if (int rc = grant_readers(call, t, *version); rc != success)
+        return rc;
+    if (key) {
+        if (int rc = sign_release(call, t, *version, with_hash, stored, *key); rc != success)
+            return rc;
+    } else if (with_release && t.select_value(QStringLiteral("select count(*) from t_release "
+                                                             "where ver = ?"),
+                                              {*version})
+                                       .value_or(QString())
+                                       .toLongLong() > 0) {
+        call.note(QStringLiteral("warning: version %1 was signed; its signature does not cover "
+                                 "these files: sign it again (sign or publish --sign)\n")
+                      .arg(*version));
     }
     if (t.commit() != 0)
         return database_error(call, t, QStringLiteral("cannot commit"));
@@ -173,7 +206,12 @@ std::vector<command> publish_commands()
                                      "installation directory is."),
                       QStringLiteral("dir")},
                      {QStringLiteral("replace"),
-                      QStringLiteral("Replace files already published with this version.")}},
+                      QStringLiteral("Replace files already published with this version.")},
+                     {QStringLiteral("sign"),
+                      QStringLiteral("Sign the version with this private key (see keygen), in "
+                                     "the same transaction: its record in t_release covers "
+                                     "every file of the version."),
+                      QStringLiteral("keyfile")}},
          .required = {QStringLiteral("ver"), QStringLiteral("base")},
          .arguments = command::arity::at_least_one,
          .argument = QStringLiteral("files"),

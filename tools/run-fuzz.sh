@@ -7,7 +7,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 seconds=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
-targets=(profile_fuzz target_path_fuzz install_journal_fuzz lumora_urldecode_fuzz
+targets=(profile_fuzz target_path_fuzz install_journal_fuzz release_manifest_fuzz lumora_urldecode_fuzz
     lumora_hexdecode_fuzz lumora_todec_fuzz lumora_decto_fuzz lumora_elf_fuzz dw_definition_fuzz
     dw_describe_fuzz xlsx_read_fuzz)
 export QT_QPA_PLATFORM=offscreen

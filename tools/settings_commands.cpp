@@ -4,6 +4,7 @@
 #include "command.h"
 #include "database.h"
 #include "lmget_cipher.h"
+#include "release_key.h"
 #include "settings_key.h"
 
 #include <rt/value/codepage.h>
@@ -68,6 +69,13 @@ int run_write_ini(invocation& call)
         if (!version)
             return call.usage(why);
     }
+    std::optional<release::public_key> pubkey;
+    if (call.is_set(QStringLiteral("pubkey"))) {
+        QString why;
+        pubkey = release::public_key::from_text(call.value(QStringLiteral("pubkey")), &why);
+        if (!pubkey)
+            return call.usage(QStringLiteral("--pubkey: ") + why);
+    }
     const QString dir = call.arguments().front();
     if (!QFileInfo(dir).isDir())
         return call.fail(QStringLiteral("%1 is not a directory").arg(dir));
@@ -90,6 +98,8 @@ int run_write_ini(invocation& call)
     }
     if (version)
         keys.emplace_back(QStringLiteral("ver"), QLatin1Char('"') + *version + QLatin1Char('"'));
+    if (pubkey)
+        keys.emplace_back(QStringLiteral("pubkey"), pubkey->text());
     for (const auto& [key, value] : keys)
         if (rt::set_profile_string(file, QStringLiteral("qorv"), key, value) != 1)
             return call.fail(QStringLiteral("cannot write %1").arg(file));
@@ -114,11 +124,16 @@ std::vector<command> settings_commands()
          .summary = QStringLiteral("write the settings of qorv.ini"),
          .description = QStringLiteral(
              "Writes section [qorv] of DIR/qorv.ini: servername, database, user and password "
-             "encrypted, and ver when given. Every other line of the file is kept."),
+             "encrypted, ver and pubkey when given. Every other line of the file is kept. With "
+             "pubkey the updater installs only versions signed with its private key."),
          .database = command::database_options::written,
          .options = {{QStringLiteral("ver"),
                       QStringLiteral("Local version to record (plain, in quotes)."),
-                      QStringLiteral("version")}},
+                      QStringLiteral("version")},
+                     {QStringLiteral("pubkey"),
+                      QStringLiteral("Publisher key the updater verifies releases with, as "
+                                     "keygen prints it."),
+                      QStringLiteral("key")}},
          .arguments = command::arity::one,
          .argument = QStringLiteral("dir"),
          .argument_help = QStringLiteral("Directory of the installation."),

@@ -5,6 +5,7 @@
 #include "console_view.h"
 #include "instance_lock.h"
 #include "program_help.h"
+#include "release_check.h"
 #include "staged_install.h"
 #include "stop_signals.h"
 #include "texts.h"
@@ -48,6 +49,7 @@ Exit status:
   1  wrong command line
   2  the update server could not be reached, or the version check failed
   3  the update failed; every installed file and qorv.ini are as they were
+     (--check: the newest version is not signed by the publisher key configured)
   4  another instance of qorv_update is running
   5  the single-instance lock could not be created (runtime directory unusable)
   6  an interrupted update could not be completed or undone; the files concerned are listed
@@ -206,6 +208,14 @@ int main(int argc, char** argv)
             std::printf("%s%s\n%s%s\n", qPrintable(qorv::texts::my_version), qPrintable(raw.ver),
                         qPrintable(qorv::texts::newest_version), qPrintable(newest_text));
             std::fflush(stdout);
+            // With a publisher key, --check also says whether the newest version would be taken.
+            if (parser.isSet(check) && newest)
+                if (const auto release = qorv::check_release(server, ini_file, newest_text)) {
+                    std::printf("%s\n", qPrintable(release->line));
+                    std::fflush(stdout);
+                    if (!release->accepted)
+                        status = exit_update_failed;
+                }
             if (parser.isSet(update) && newest) {
                 const qorv::stop_signals stop;
                 qorv::console_view view;

@@ -2,6 +2,7 @@
 #include "update_job_p.h"
 
 #include "install_names.h"
+#include "release_check.h"
 #include "staged_install.h"
 #include "target_path.h"
 #include "texts.h"
@@ -100,6 +101,15 @@ job_result install_version(update_server& server, const QString& version_text,
     if (!count)
         return database_error(sqlca, view);
 
+    // With a publisher key, only the files of a release it signed are installed.
+    std::optional<release_check> release;
+    if (const trusted_key key = installation_key(ini_file); key.configured()) {
+        QString reason;
+        release = release_check::verify(server, key, version_text, &reason);
+        if (!release)
+            return error(release_check::failed(reason));
+    }
+
     rt::cursor names = server.file_names(version_text);
     if (sqlca.sqlcode < 0) // otherwise a list that could not be read would pass for an empty one
         return database_error(sqlca, view);
@@ -120,7 +130,7 @@ job_result install_version(update_server& server, const QString& version_text,
         const QString name = row.value(0);
         // The published SHA-256, when the table has the column: the download is verified with
         // it, and an installed copy that already matches is kept instead of fetched again.
-        const QString hash = row.value(1).toLower();
+        QString hash = row.value(1).toLower();
 
         view.set_progress(0, 0);
         if (!view.yield())
@@ -135,6 +145,12 @@ job_result install_version(update_server& server, const QString& version_text,
             return database_error(sqlca, view);
         if (!contents || contents->is_null() || contents->size() == 0)
             return error(texts::download_failed);
+        if (release) {
+            const QString problem = release->file_problem(number - 1, name, contents->size());
+            if (!problem.isEmpty())
+                return error(release_check::failed(problem));
+            hash = release->sha256(number - 1);
+        }
         view.set_status(texts::storing_line(number));
 
         view.set_progress((contents->size() + chunk_size - 1) / chunk_size, 0);
@@ -155,10 +171,14 @@ job_result install_version(update_server& server, const QString& version_text,
             result != job_result::updated)
             return result;
         if (!hash.isEmpty() && contents->sha256() != hash)
-            return error(texts::download_failed);
+            return error(release ? release_check::failed(release->content_problem(number - 1))
+                                 : texts::download_failed);
         if (!files.end_file())
             return error(texts::create_failed);
     }
+
+    if (release && !release->count_problem(number).isEmpty())
+        return error(release_check::failed(release->count_problem(number)));
 
     // qorv.ini is one more file of the install, so that the version recorded always matches the
     // files in place, whenever the install is interrupted. A qorv.ini that is a symbolic link

@@ -73,7 +73,7 @@ if [ -z "$port" ]; then
 fi
 
 as_owner "$bindir/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$port" -U postgres -d postgres <<SQL
-create role $user login createdb password '$password';
+create role $user login createdb createrole password '$password';
 create database $database owner $user template template0 encoding 'UTF8'
     lc_collate 'C' lc_ctype 'C';
 SQL

@@ -1,6 +1,7 @@
 // qorv_update as a program: its modes without a window, exit statuses, the single instance and
 // the binding of liblmget by name.
 
+#include "command.h"
 #include "connection.h"
 #include "random_bytes.h"
 #include "tcp_proxy.h"
@@ -308,6 +309,63 @@ private slots:
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, expected);
         QCOMPARE(read_file(server.ini_file()), ini);
+        QVERIFY(!QFile::exists(QDir(server.install_dir()).filePath(QStringLiteral("a.dll"))));
+    }
+
+    // With a publisher key, --check also says whether the newest version carries its signature.
+    void check_says_whether_the_newest_version_is_signed_data()
+    {
+        QTest::addColumn<QString>("signed_with"); // "trusted", "other" or "nobody"
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("signed with the key") << "trusted" << 0 << "的发布者签名已验证（密钥 ";
+        QTest::newRow("signed with another key") << "other" << 3 << "未通过发布者签名检查";
+        QTest::newRow("not signed") << "nobody" << 3 << "服务器上没有版本 2.0 的发布者签名";
+    }
+
+    void check_says_whether_the_newest_version_is_signed()
+    {
+        QFETCH(QString, signed_with);
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        update_server_fixture server(QStringLiteral("sqlite"));
+        QTemporaryDir keys;
+        QVERIFY(keys.isValid());
+        const auto admin = [](const QStringList& args) {
+            QString out, err;
+            QTextStream o(&out), e(&err);
+            const int code = admin::run_command_line(args, o, e);
+            return std::pair{code, out + err};
+        };
+        QString trusted;
+        for (const QString who : {"trusted", "other"}) {
+            QVERIFY(QDir(keys.path()).mkdir(who));
+            const auto [code, out] = admin({"keygen", keys.filePath(who)});
+            QCOMPARE(code, 0);
+            if (who == QLatin1String("trusted"))
+                trusted = out.section(u'\n', 0, 0);
+        }
+        const QStringList db{"--server", server.servername()};
+        QCOMPARE(admin(QStringList{"upgrade-table"} + db).first, 0);
+        QVERIFY(write_file(keys.filePath("release/a.dll"), "a 2.0"));
+        QStringList publish{"publish",
+                            "--ver",
+                            "2",
+                            "--base",
+                            keys.filePath("release"),
+                            keys.filePath("release/a.dll")};
+        if (signed_with != QLatin1String("nobody"))
+            publish << "--sign" << keys.filePath(signed_with + "/qorv-release.key");
+        QCOMPARE(admin(publish + db).first, 0);
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        QCOMPARE(rt::set_profile_string(server.ini_file(), "qorv", "pubkey", trusted), 1);
+
+        const process_result r =
+            run(server.install_dir(), {QStringLiteral("--check")}, tmp_.path());
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.out.startsWith(QStringLiteral("我的版本：1\n最新的版本：2.0\n")),
+                 qPrintable(r.out));
+        QVERIFY2(r.out.section(u'\n', 2).contains(line), qPrintable(r.out));
         QVERIFY(!QFile::exists(QDir(server.install_dir()).filePath(QStringLiteral("a.dll"))));
     }
 

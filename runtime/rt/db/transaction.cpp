@@ -216,6 +216,20 @@ QString transaction::blob_size_sql(const QString& table, const QString& column)
     return QStringLiteral("octet_length(%1)").arg(column);
 }
 
+std::optional<bool> transaction::refers_to_large_objects(const QString& table,
+                                                         const QString& column)
+{
+    if (!connected()) {
+        not_connected();
+        return std::nullopt;
+    }
+    const detail::blob_storage storage = backend_->storage(table, column);
+    if (storage == detail::blob_storage::unknown)
+        return std::nullopt;
+    set_status(0);
+    return storage == detail::blob_storage::large_object;
+}
+
 long transaction::delete_blob_rows(const QString& table, const QString& blob_column,
                                    const QString& where, const QStringList& params)
 {

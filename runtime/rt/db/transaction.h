@@ -152,6 +152,9 @@ public:
     /// on PostgreSQL a column of type oid refers to large objects, any other holds the bytes.
     /// A null QString, with sqlcode -1, when the column's type cannot be read.
     QString blob_size_sql(const QString& table, const QString& column);
+    /// Whether `column` of `table` refers to large objects (PostgreSQL, a column of type oid)
+    /// rather than holding the bytes; std::nullopt, with sqlcode -1, when its type cannot be read.
+    std::optional<bool> refers_to_large_objects(const QString& table, const QString& column);
     /// Deletes the rows of `table` that match `where` (a condition with '?' parameters) with
     /// the large objects their `blob_column` refers to, if it refers to any. Returns sqlcode.
     long delete_blob_rows(const QString& table, const QString& blob_column, const QString& where,
