@@ -14,7 +14,8 @@ namespace {
 
 QString dbparm_for(const QString& database)
 {
-    return QStringLiteral("timeout = 5,Database='") + database +
+    // A generous log-in time-out: setting up the server must not fail on a busy machine.
+    return QStringLiteral("timeout = 30,Database='") + database +
            QStringLiteral("',Provider='SQLNCLI10'");
 }
 
