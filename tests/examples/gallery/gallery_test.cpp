@@ -150,8 +150,10 @@ private slots:
         QStringList context_texts;
         for (const QAction* a : context->actions())
             context_texts << a->text();
-        // Shortcuts name the keys as the keyboard does (Ctrl+Z).
-        QVERIFY2(qorv::test::english_words(context_texts, {QStringLiteral("Ctrl")}).isEmpty(),
+        // Shortcuts name the keys as the keyboard does (Ctrl+Z, Ctrl+Shift+Z).
+        QVERIFY2(qorv::test::english_words(context_texts,
+                                           {QStringLiteral("Ctrl"), QStringLiteral("Shift")})
+                     .isEmpty(),
                  qPrintable(context_texts.join(u' ')));
 
         lumora::u_statusbar* bar = window.status_bar();
@@ -188,6 +190,8 @@ private slots:
             if (!dialog || !dialog->isVisible())
                 return;
             english = qorv::test::english_words(qorv::test::visible_texts(dialog), names);
+            const QString dir = qEnvironmentVariable("QORV_TEST_DATA", QDir::tempPath());
+            dialog->grab().save(QDir(dir).filePath(QStringLiteral("gallery-file-dialog.png")));
             dialog->reject();
         });
         look.start(50);
