@@ -35,7 +35,7 @@ namespace {
 std::optional<int> message_part(std::int32_t part)
 {
     if (part == -1)
-        return u_statusbar::sb_simpleid;
+        return int{u_statusbar::sb_simpleid}; // a copy: the constant itself is not exported
     if (part < 0 || part > u_statusbar::sb_simpleid)
         return std::nullopt;
     return part;

@@ -85,7 +85,9 @@ private:
 
 } // namespace
 
-struct menu::Private {
+// Hidden: a nested class would otherwise take the exported class's visibility, and its functions
+// defined out of line would join the library's interface.
+struct LUMORA_NO_EXPORT menu::Private {
     menu* q = nullptr;
     QString text;
     QString microhelp;
