@@ -14,12 +14,14 @@
 
 #include <rt/db/transaction.h>
 #include <rt/ui/messagebox.h>
+#include <rt/ui/qt_translations.h>
 #include <rt/value/decimal.h>
 #include <rt/value/format_version.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QLibraryInfo>
 
 #include <cstdio>
 #include <memory>
@@ -82,9 +84,15 @@ int main(int argc, char** argv)
     // Any argument means a mode without a window, or a wrong command line: no window is
     // attempted for either (there may be no display at all).
     std::unique_ptr<QCoreApplication> app;
-    if (argc == 1)
+    if (argc == 1) {
         app = std::make_unique<QApplication>(argc, argv);
-    else
+        // The window's texts are Chinese whatever the locale; Qt's own (buttons, context menus)
+        // follow them.
+        if (!rt::install_qt_translations(*app))
+            std::fprintf(stderr, "qorv_update: Qt's translations (%s) not found in %s\n",
+                         qPrintable(rt::qt_language()),
+                         qPrintable(QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+    } else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qorv_update"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QORV_VERSION));

@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -56,7 +57,14 @@ w_gallery::w_gallery(int candidates)
     setWindowTitle(QStringLiteral("lumora 组件展示"));
     // The title of the library's message boxes, as the host application sets it.
     lumora::host::set_sys_ts(QStringLiteral("考务管理"));
-    auto* layout = new QVBoxLayout(this);
+    // The window's own layout has no margins, so that the menu bar lies along its top and the
+    // status bar along its bottom, the size grip in the corner; the content keeps its margins.
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->setSpacing(0);
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    frame->addWidget(content, 1);
     layout->addWidget(make_inputs());
     auto* body = new QHBoxLayout;
     body->addWidget(make_grid(candidates), 3);
@@ -94,12 +102,11 @@ QWidget* w_gallery::make_inputs()
     subject_->tag = QStringLiteral("选择考试科目，只列出该科目的考生");
     subject_->addItem(QStringLiteral("全部科目"));
     subject_->addItems(sample_subjects());
-    date_ = new lumora::uo_editmask;
-    date_->tag = QStringLiteral("考试日期，格式：年-月-日");
-    date_->setInputMask(QStringLiteral("9999-99-99"));
-    date_->setText(QStringLiteral("2026-07-08"));
+    number_ = new lumora::uo_editmask;
+    number_->tag = QStringLiteral("输入准考证号的开头几位数字，下表随即筛选");
+    number_->setInputMask(QStringLiteral("9999999999"));
     for (QWidget* w : {static_cast<QWidget*>(name_), static_cast<QWidget*>(subject_),
-                       static_cast<QWidget*>(date_)})
+                       static_cast<QWidget*>(number_)})
         w->setFixedSize(w->size());
 
     tip_style_ = new QComboBox;
@@ -114,13 +121,14 @@ QWidget* w_gallery::make_inputs()
     row->addWidget(new QLabel(QStringLiteral("科目")));
     row->addWidget(subject_);
     row->addSpacing(12);
-    row->addWidget(new QLabel(QStringLiteral("考试日期")));
-    row->addWidget(date_);
+    row->addWidget(new QLabel(QStringLiteral("准考证号")));
+    row->addWidget(number_);
     row->addStretch();
     row->addWidget(new QLabel(QStringLiteral("提示样式")));
     row->addWidget(tip_style_);
 
     connect(name_, &QLineEdit::textChanged, this, &w_gallery::filter);
+    connect(number_, &QLineEdit::textChanged, this, &w_gallery::filter);
     connect(subject_, &QComboBox::currentIndexChanged, this, &w_gallery::filter);
     return box;
 }
@@ -135,11 +143,13 @@ void w_gallery::set_tip_style(int tooltiptype)
     const auto t = static_cast<std::int16_t>(tooltiptype);
     name_->tooltiptype = t;
     subject_->tooltiptype = t;
-    date_->tooltiptype = t;
+    number_->tooltiptype = t;
     name_->tooltip = next.get();
     subject_->tooltip = next.get();
-    date_->tooltip = next.get();
+    number_->tooltip = next.get();
     tips_ = std::move(next);
+    for (std::size_t i = 0; i < tip_items_.size(); ++i)
+        tip_items_[i]->set_checked(static_cast<int>(i) == tooltiptype);
 }
 
 QWidget* w_gallery::make_grid(int candidates)
@@ -232,12 +242,40 @@ void w_gallery::export_grid(bool display_texts)
     const QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
                           (display_texts ? QStringLiteral("/考生成绩（显示内容）.xlsx")
                                          : QStringLiteral("/考生成绩.xlsx"));
-    // The automation export asks before it replaces a file; the dialog need not ask as well.
+    // Both exports ask before they replace a file, with the same question; the dialog need not
+    // ask as well.
     const QString file = QFileDialog::getSaveFileName(
         this, QStringLiteral("导出为 Excel 工作簿"), start, QStringLiteral("Excel 工作簿 (*.xlsx)"),
-        nullptr, display_texts ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
+        nullptr, QFileDialog::DontConfirmOverwrite);
     if (!file.isEmpty())
         export_file(file, display_texts);
+}
+
+void w_gallery::set_message_handler(lumora::host::messagebox_handler handler)
+{
+    handler_ = handler;
+    lumora::host::set_messagebox_handler(std::move(handler));
+}
+
+int w_gallery::message(const lumora::host::message& m)
+{
+    if (handler_)
+        return handler_(m);
+    using icon = lumora::host::message_icon;
+    QMessageBox box(this);
+    box.setWindowTitle(m.title);
+    box.setText(m.text);
+    box.setIcon(m.icon == icon::stop          ? QMessageBox::Critical
+                : m.icon == icon::exclamation ? QMessageBox::Warning
+                : m.icon == icon::question    ? QMessageBox::Question
+                                              : QMessageBox::Information);
+    if (m.buttons == lumora::host::message_buttons::yes_no) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? 1 : 2;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return 1;
 }
 
 bool w_gallery::export_file(const QString& file, bool display_texts)
@@ -245,21 +283,31 @@ bool w_gallery::export_file(const QString& file, bool display_texts)
     const std::unique_ptr<rt::datawindow> dw = shown_grid();
     if (!dw)
         return false;
+    const QString title = lumora::host::sys_ts().value_or(QString());
+    bool saved = false;
     if (display_texts) {
-        const bool saved = lumora::dw_saveas_exl(dw.get(), file);
-        bar_->of_settext(0, saved ? QStringLiteral("已导出 %1 行：%2").arg(dw->rowcount()).arg(file)
-                                  : QStringLiteral("导出失败：%1").arg(file));
-        return saved;
+        // The question and the reports of the automation export, so that both read alike.
+        if (QFileInfo::exists(file) &&
+            message({QStringLiteral("保存"), file + QStringLiteral("已经存在,是否覆盖?"),
+                     lumora::host::message_icon::exclamation,
+                     lumora::host::message_buttons::yes_no}) != 1)
+            return false;
+        saved = lumora::dw_saveas_exl(dw.get(), file);
+        message({title, saved ? QStringLiteral("导出成功!") : QStringLiteral("导出数据失败!"),
+                 saved ? lumora::host::message_icon::information : lumora::host::message_icon::stop,
+                 lumora::host::message_buttons::ok});
+    } else {
+        try {
+            // It asks and reports in its own message boxes.
+            saved = lumora::uf_dwsaveas_excel(dw.get(), file) == 1 && QFileInfo::exists(file);
+        } catch (const rt::runtime_error& e) {
+            message({title, QStringLiteral("电子表格程序出错：%1").arg(QString::fromUtf8(e.what())),
+                     lumora::host::message_icon::stop, lumora::host::message_buttons::ok});
+        }
     }
-    try {
-        // It reports the outcome in its own message boxes.
-        return lumora::uf_dwsaveas_excel(dw.get(), file) == 1;
-    } catch (const rt::runtime_error& e) {
-        QMessageBox::critical(
-            this, QStringLiteral("导出"),
-            QStringLiteral("电子表格程序出错：%1").arg(QString::fromUtf8(e.what())));
-        return false;
-    }
+    bar_->of_settext(0, saved ? QStringLiteral("已导出 %1 行：%2").arg(dw->rowcount()).arg(file)
+                              : QStringLiteral("未导出：%1").arg(file));
+    return saved;
 }
 
 QWidget* w_gallery::make_md5()
@@ -377,6 +425,7 @@ void w_gallery::make_menu()
     for (int i = 0; i < names.size(); ++i) {
         lumora::menu* item = tips->add_item(names.at(i), help.at(i));
         connect(item, &lumora::menu::clicked, this, [this, i] { set_tip_style(i); });
+        tip_items_.push_back(item);
     }
     menu_->show_in(this);
 }
@@ -387,7 +436,7 @@ void w_gallery::make_status_bar()
     // candidates shown; part 2: the clock, driven by the bar's once-a-second timer event. The
     // menu is shown before the bar is made, so the bar finds it.
     bar_ = new lumora::u_statusbar(this, true);
-    layout()->addWidget(bar_);
+    layout()->addWidget(bar_); // the window's own layout, without margins
     bar_->of_settext(0, lumora::u_statusbar::credits_line());
     const auto tick = [this] {
         bar_->of_settext(
@@ -414,7 +463,7 @@ void w_gallery::resizeEvent(QResizeEvent* event)
 void w_gallery::filter()
 {
     static_cast<candidate_filter*>(proxy_)->set(
-        name_->text().trimmed(),
+        number_->text().trimmed(), name_->text().trimmed(),
         subject_->currentIndex() > 0 ? subject_->currentText() : QString());
     if (bar_)
         bar_->of_settext(1, QStringLiteral("共 %1 名考生").arg(shown_rows()));

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <lumora/host.h>
+
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -42,11 +45,17 @@ public:
 
     lumora::uo_dh_edit* name_edit() const { return name_; }
     lumora::uo_ddlb* subject_box() const { return subject_; }
-    lumora::uo_editmask* date_edit() const { return date_; }
+    lumora::uo_editmask* number_edit() const { return number_; }
     lumora::uo_tooltip* tooltip_service() const { return tips_.get(); }
-    /// Exports the rows shown to the workbook `file`: through the spreadsheet program (which
-    /// reports in message boxes), or as the display texts. True when the workbook was written.
+    /// Exports the rows shown to the workbook `file`: through the spreadsheet program, or as the
+    /// display texts. Both ask before they replace an existing file and report the outcome in a
+    /// message box (and in the status bar). True when the workbook was written.
     bool export_file(const QString& file, bool display_texts);
+    /// Answers the message boxes of the window and of the library instead of showing them (the
+    /// scripted mode); an empty handler shows them again.
+    void set_message_handler(lumora::host::messagebox_handler handler);
+    /// The status bar, for the host to read.
+    lumora::u_statusbar* status_bar() const { return bar_; }
     /// Rows shown in the grid now (after the filter of the inputs).
     int shown_rows() const;
 
@@ -69,12 +78,15 @@ private:
     /// Asks for a file and exports the rows shown: through the spreadsheet program, or as the
     /// display texts.
     void export_grid(bool display_texts);
+    /// A message box of the window, shown as the library shows its own; the button pressed (1:
+    /// OK or Yes, 2: No).
+    int message(const lumora::host::message& m);
 
     std::unique_ptr<lumora::uo_tooltip> tips_;
     std::unique_ptr<lumora::menu> menu_;
     lumora::uo_dh_edit* name_ = nullptr;
     lumora::uo_ddlb* subject_ = nullptr;
-    lumora::uo_editmask* date_ = nullptr;
+    lumora::uo_editmask* number_ = nullptr;
     QComboBox* tip_style_ = nullptr;
     QStandardItemModel* model_ = nullptr;
     QSortFilterProxyModel* proxy_ = nullptr;
@@ -82,4 +94,6 @@ private:
     QLineEdit* md5_file_ = nullptr;
     QLabel* md5_result_ = nullptr;
     lumora::u_statusbar* bar_ = nullptr;
+    std::vector<lumora::menu*> tip_items_; // the 提示 menu's items, one per style
+    lumora::host::messagebox_handler handler_;
 };

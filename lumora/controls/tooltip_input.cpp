@@ -1,6 +1,7 @@
 // The behaviour the three tooltip-aware input controls share.
 
 #include "tooltip_input_p.h"
+#include "uo_tooltip_p.h"
 
 #include <QPalette>
 #include <QWidget>
@@ -18,11 +19,12 @@ bool tip_mouse_move(QWidget* control, std::int16_t tooltiptype, uo_tooltip* serv
     } else {
         return false;
     }
-    // Registered once: a later move only relays, unless the tip's text or the control's area
-    // changed since (the newest tool of a control is the one that shows).
-    if (registration.service != service || registration.tag != tag ||
-        registration.size != control->size() || registration.id < 1) {
-        registration.id = service->controlregister(control, tag, 0);
+    // Registered once: a later move only relays. A new text or a new size of the control changes
+    // that tool in place, so that the window holds one tool per control however often they change.
+    const bool registered = registration.service == service && registration.id >= 1;
+    if (!registered || registration.tag != tag || registration.size != control->size()) {
+        if (!registered || !update_tool(*service, control, registration.id, tag))
+            registration.id = service->controlregister(control, tag, 0);
         registration.service = service;
         registration.tag = tag;
         registration.size = control->size();

@@ -11,16 +11,37 @@
 
 #include <lumora_credits_p.h>
 
+#include <rt/ui/menus.h>
 #include <rt/ui/units.h>
 #include <rt/value/codepage.h>
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QLayout>
 #include <QSizeGrip>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <utility>
 
 namespace lumora {
+
+namespace {
+
+// The part a message carries for a part index of the interface: -1 names the simple mode's part,
+// as sb_simpleid does; none for an index the bar cannot have.
+std::optional<int> message_part(std::int32_t part)
+{
+    if (part == -1)
+        return int{u_statusbar::sb_simpleid}; // a copy: the constant itself is not exported
+    if (part < 0 || part > u_statusbar::sb_simpleid)
+        return std::nullopt;
+    return part;
+}
+
+} // namespace
 
 u_statusbar::u_statusbar(QWidget* parent, bool ab_usetimer)
     : QWidget(parent), d(std::make_unique<Private>(this))
@@ -78,18 +99,27 @@ QString u_statusbar::credits_line()
 
 bool u_statusbar::of_settext(std::int16_t ai_part, std::int16_t ai_style, const QString& as_text)
 {
-    // Part and style travel together in one parameter, as their sum.
-    const std::int32_t part_and_style = ai_part + ai_style;
-    const auto w = static_cast<rt::wparam>(part_and_style);
+    // Part and style travel together in one parameter, the part in the low byte and the style in
+    // the next: a part the bar cannot have, or a style reaching into the part's byte, would name
+    // another part with other styles (owner-drawn, holding the address of a text that goes).
+    const std::optional<int> part = message_part(ai_part);
+    if (!part || ai_style < 0 || (ai_style & 0xff) != 0)
+        return false;
+    const auto w = static_cast<rt::wparam>(*part | ai_style);
     QByteArray text = rt::to_ansi(as_text);
     if (ai_style & sbt_ownerdraw) {
         // The part keeps the address of its text; keep the text while the part shows it.
-        QByteArray& kept = d->owner_texts[ai_part];
-        kept = text;
-        return d->send(sb_settext, w, rt::lparam_from(kept.constData())) != 0;
+        QByteArray& kept = d->owner_texts[*part];
+        const QByteArray previous = std::exchange(kept, text);
+        if (d->send(sb_settext, w, rt::lparam_from(kept.constData())) != 0)
+            return true;
+        kept = previous;
+        return false;
     }
-    d->owner_texts.erase(ai_part);
-    return d->send(sb_settext, w, rt::lparam_from(text.constData())) != 0;
+    const bool stored = d->send(sb_settext, w, rt::lparam_from(text.constData())) != 0;
+    if (stored)
+        d->owner_texts.erase(*part);
+    return stored;
 }
 
 bool u_statusbar::of_settext(std::int16_t ai_part, const QString& as_text)
@@ -101,18 +131,24 @@ QString u_statusbar::of_gettext(std::int16_t ai_part)
 {
     // Sized with the text's length first, so a text longer than the 255 blanks comes back
     // whole.
-    const std::uint16_t length = rt::low_word(static_cast<std::uintptr_t>(
-        d->send(sb_gettextlength, static_cast<rt::wparam>(ai_part), 0)));
+    const std::optional<int> part = message_part(ai_part);
+    const std::uint16_t length = part ? rt::low_word(static_cast<std::uintptr_t>(d->send(
+                                            sb_gettextlength, static_cast<rt::wparam>(*part), 0)))
+                                      : 0;
     QByteArray buffer(std::max<qsizetype>(255, length) + 1, ' ');
     buffer[buffer.size() - 1] = '\0';
-    d->send(sb_gettext, static_cast<rt::wparam>(ai_part), rt::lparam_from(buffer.data()));
+    if (part)
+        d->send(sb_gettext, static_cast<rt::wparam>(*part), rt::lparam_from(buffer.data()));
     return rt::from_ansi(QByteArrayView(buffer.constData(), std::strlen(buffer.constData())));
 }
 
 std::int16_t u_statusbar::of_gettextlength(std::int32_t al_part)
 {
+    const std::optional<int> part = message_part(al_part);
+    if (!part)
+        return 0;
     const auto reply =
-        static_cast<std::uintptr_t>(d->send(sb_gettextlength, static_cast<rt::wparam>(al_part), 0));
+        static_cast<std::uintptr_t>(d->send(sb_gettextlength, static_cast<rt::wparam>(*part), 0));
     return static_cast<std::int16_t>(rt::low_word(reply));
 }
 
@@ -188,9 +224,53 @@ std::int32_t u_statusbar::of_geticon(std::int16_t ai_part)
     return static_cast<std::int32_t>(d->send(sb_geticon, static_cast<rt::wparam>(ai_part), 0));
 }
 
+namespace {
+
+// The icons of of_loadicon(), each once per file as it was when loaded, with its count of loads.
+struct loaded_icon {
+    QString path;
+    QDateTime modified;
+    qint64 size = 0;
+    int loads = 0;
+};
+
+std::map<std::uint32_t, loaded_icon>& loaded_icons()
+{
+    static std::map<std::uint32_t, loaded_icon> icons;
+    return icons;
+}
+
+} // namespace
+
 std::uint32_t u_statusbar::of_loadicon(const QString& as_filename)
 {
-    return rt::load_icon(as_filename, Private::icon_side, Private::icon_side);
+    const QFileInfo file(QString(as_filename).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    const QString path = file.canonicalFilePath();
+    auto& icons = loaded_icons();
+    if (!path.isEmpty())
+        for (auto& [handle, icon] : icons)
+            if (icon.path == path && icon.modified == file.lastModified() &&
+                icon.size == file.size() && rt::kind_of(handle) == rt::handle_kind::icon) {
+                ++icon.loads;
+                return handle;
+            }
+    const rt::handle handle = rt::load_icon(as_filename, Private::icon_side, Private::icon_side);
+    if (handle != 0)
+        icons[handle] = loaded_icon{path, file.lastModified(), file.size(), 1};
+    return handle;
+}
+
+bool u_statusbar::of_releaseicon(std::uint32_t al_icon)
+{
+    auto& icons = loaded_icons();
+    const auto found = icons.find(al_icon);
+    if (found == icons.end())
+        return false;
+    if (--found->second.loads == 0) {
+        icons.erase(found);
+        rt::destroy_icon(al_icon);
+    }
+    return true;
 }
 
 std::uint32_t u_statusbar::of_setbackgroundcolor(std::uint32_t aul_color)
@@ -259,7 +339,11 @@ std::int32_t u_statusbar::ue_menuselect(std::uint16_t aui_itemid, std::uint16_t 
         return 0;
     if (menu* root = menu::window_menu(d->window))
         if (const menu* found = n_cst_menu().of_findmenu(root, text))
-            of_settext(0, 0, found->microhelp());
+            // A menu's title mostly has no micro-help: while it opens, the credits line.
+            of_settext(0, 0,
+                       found->microhelp().isEmpty() && (aui_flags & rt::mf_popup) != 0
+                           ? credits_line()
+                           : found->microhelp());
     return 0;
 }
 

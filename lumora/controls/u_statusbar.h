@@ -101,11 +101,14 @@ public:
     static QString credits_line();
 
     /// Sets the text of part `ai_part` with drawing style `ai_style` (sbt_ values); true when
-    /// the part exists. The part sb_simpleid holds the text of the simple mode.
+    /// the part exists. The part sb_simpleid (or -1, as for of_seticon()) holds the text of the
+    /// simple mode. A part outside -1 … 255, or a style with bits below sbt_noborders, is refused
+    /// (false, nothing changes).
     bool of_settext(std::int16_t ai_part, std::int16_t ai_style, const QString& as_text);
     bool of_settext(std::int16_t ai_part, const QString& as_text);
-    /// The whole text of a part, however long. A part that does not exist leaves the reading
-    /// buffer as it was preset: 255 blanks. An owner-drawn part has no text ("").
+    /// The whole text of a part, however long (-1: the simple mode's). A part that does not exist
+    /// leaves the reading buffer as it was preset: 255 blanks. An owner-drawn part has no text
+    /// ("").
     QString of_gettext(std::int16_t ai_part);
     /// The length of a part's text in bytes of the ANSI code page.
     std::int16_t of_gettextlength(std::int32_t al_part);
@@ -136,8 +139,14 @@ public:
     /// The icon handle of a part; 0 when it has none.
     std::int32_t of_geticon(std::int16_t ai_part);
     /// Loads a 16 by 16 icon from a file (.ico, .png, …); its handle, or 0 when the file cannot
-    /// be read. The icon stays loaded for the life of the process.
+    /// be read. Loading a file that is loaded already (same file, unchanged since) gives the same
+    /// handle again and counts one more load. The icon stays loaded until of_releaseicon() has
+    /// been called once for every load.
     static std::uint32_t of_loadicon(const QString& as_filename);
+    /// Gives back one load of an icon of of_loadicon(); the last one releases the icon, and parts
+    /// that still show it show none. False for a handle of_loadicon() did not give or that was
+    /// released already.
+    static bool of_releaseicon(std::uint32_t al_icon);
 
     /// Sets the background colour (red in the low byte; clr_default for the default) and
     /// returns the previous one.

@@ -47,7 +47,9 @@ rt::lresult u_statusbar::Private::window_proc(std::uint32_t message, rt::wparam 
 {
     switch (message) {
     case sb_settext: {
-        part* p = part_at(w & 0xff);
+        // The part in the low byte, the style in the next; more is no part and style at all (a
+        // negative sum).
+        part* p = w > 0xffff ? nullptr : part_at(w & 0xff);
         if (p == nullptr)
             return 0;
         p->type = static_cast<std::uint16_t>(w & 0xff00);

@@ -12,8 +12,9 @@ namespace lumora {
 
 class uo_tooltip;
 
-/// A drop-down list box that shows its `tag` text as a tooltip while the mouse rests on it and
-/// turns cyan while it has the input focus (white when it loses it).
+/// A drop-down list box that shows its `tag` text as a tooltip while the mouse rests on it (an
+/// editable box over its edit field too) and turns cyan while it has the input focus (white when
+/// it loses it).
 ///
 /// Defaults: font "宋体" 12 pt (a face with Chinese glyphs where that one is missing), lowered
 /// border, 549 layout units wide with a drop-down list 476 units high. The window that holds the

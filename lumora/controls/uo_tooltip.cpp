@@ -30,6 +30,21 @@ QByteArray tip_text_block(const QString& tip)
     return rt::to_ansi_cut(tip, uo_tooltip::tip_text_bytes, 80);
 }
 
+bool update_tool(uo_tooltip& service, QWidget* control, std::int32_t id, const QString& tip)
+{
+    if (service.hwndtt() < 1 || control == nullptr || id < 1)
+        return false;
+    const QByteArray block = tip_text_block(tip);
+    uo_tooltip::toolinfo ti;
+    ti.hwnd = handle_of(control);
+    ti.uid = static_cast<std::uint32_t>(id);
+    ti.rc = {0, 0, control->width(), control->height()};
+    ti.lpsztext = block.constData();
+    const auto window = static_cast<rt::handle>(service.hwndtt());
+    return rt::send_message(window, uo_tooltip::ttm_newtoolrect, 0, rt::lparam_from(&ti)) != 0 &&
+           rt::send_message(window, uo_tooltip::ttm_updatetiptext, 0, rt::lparam_from(&ti)) != 0;
+}
+
 } // namespace detail
 
 struct uo_tooltip::Private {

@@ -16,7 +16,8 @@ namespace lumora {
 /// A tooltip service that any number of input controls share.
 ///
 /// The service owns one tooltip window, created by the first controlregister() and destroyed
-/// with the service (every tip of every control goes with it). Each registered control becomes a
+/// with the service (every tip of every control goes with it). A control that is destroyed
+/// takes its tools along. Each registered control becomes a
 /// tool of that window, with its own identifier and its client rectangle; the controls then relay
 /// their mouse moves through showtip(), and the window shows the tip after the initial delay,
 /// hides it when the pointer leaves the tool and pops it after the display time.
@@ -40,6 +41,9 @@ public:
     static constexpr std::uint32_t wm_user = rt::wm_user;
     static constexpr std::uint32_t ttm_setdelaytime = rt::ttm_setdelaytime;
     static constexpr std::uint32_t ttm_addtool = rt::ttm_addtool;
+    static constexpr std::uint32_t ttm_deltool = rt::ttm_deltool;
+    static constexpr std::uint32_t ttm_newtoolrect = rt::ttm_newtoolrect;
+    static constexpr std::uint32_t ttm_updatetiptext = rt::ttm_updatetiptext;
     static constexpr std::uint32_t ttm_relayevent = rt::ttm_relayevent;
     static constexpr std::uint32_t ttm_gettoolcount = rt::ttm_gettoolcount;
     static constexpr std::uint32_t ws_ex_topmost = rt::ws_ex_topmost;

@@ -22,4 +22,8 @@ std::int32_t handle_of(QWidget* w);
 /// most uo_tooltip::tip_text_bytes bytes at a character boundary, followed by a zero byte.
 QByteArray tip_text_block(const QString& tip);
 
+/// Gives the tool `id` of `control` in `service`'s window the text `tip` and the control's whole
+/// area as its rectangle, in place. False when the window has no such tool (any more).
+bool update_tool(uo_tooltip& service, QWidget* control, std::int32_t id, const QString& tip);
+
 } // namespace lumora::detail

@@ -52,6 +52,10 @@ rt::lresult tooltip_window::window_proc(std::uint32_t msg, rt::wparam wparam, rt
     switch (msg) {
     case rt::ttm_addtool:
         return add_tool(rt::lparam_to<const uo_tooltip::toolinfo>(lparam));
+    case rt::ttm_deltool:
+    case rt::ttm_newtoolrect:
+    case rt::ttm_updatetiptext:
+        return change_tool(msg, rt::lparam_to<const uo_tooltip::toolinfo>(lparam));
     case rt::ttm_relayevent:
         relay(rt::lparam_to<const uo_tooltip::msg>(lparam));
         return 0;
@@ -81,16 +85,58 @@ rt::lresult tooltip_window::add_tool(const uo_tooltip::toolinfo* info)
     if (info->lpsztext)
         t.text = rt::from_ansi(QByteArrayView(info->lpsztext));
     t.widget = w;
-    // The window learns from the control itself when the pointer leaves it or it goes away.
-    w->installEventFilter(this);
-    // A control that goes away takes its tip along.
-    connect(w, &QObject::destroyed, this, [this, hwnd = info->hwnd] {
-        if (const tool* shown = find_uid(shown_ ? shown_uid_ : pending_uid_);
-            shown && shown->hwnd == hwnd)
-            pop(false);
-    });
+    // The window learns from the control itself when the pointer leaves it or it goes away, once
+    // however many tools the control has.
+    const bool watched = std::any_of(tools_.begin(), tools_.end(),
+                                     [w](const tool& other) { return other.widget == w; });
+    if (!watched) {
+        w->installEventFilter(this);
+        // A control that goes away takes its tools, and a tip of theirs on show, along.
+        connect(w, &QObject::destroyed, this,
+                [this, hwnd = info->hwnd] { remove_tools_of(hwnd, 0, true); });
+    }
     tools_.push_back(std::move(t));
     return 1;
+}
+
+rt::lresult tooltip_window::change_tool(std::uint32_t msg, const uo_tooltip::toolinfo* info)
+{
+    if (!info || info->cbsize < uo_tooltip::toolinfo_size)
+        return 0;
+    tool* t = find_tool(info->hwnd, info->uid);
+    if (!t)
+        return 0;
+    if (msg == rt::ttm_deltool) {
+        remove_tools_of(info->hwnd, info->uid, false);
+    } else if (msg == rt::ttm_newtoolrect) {
+        t->rect =
+            QRect(QPoint(info->rc.left, info->rc.top), QPoint(info->rc.right, info->rc.bottom))
+                .adjusted(0, 0, -1, -1);
+    } else {
+        t->text = info->lpsztext ? rt::from_ansi(QByteArrayView(info->lpsztext)) : QString();
+        if (shown_ && shown_uid_ == t->uid) {
+            text_ = t->text;
+            place(*t);
+        }
+    }
+    return 1;
+}
+
+void tooltip_window::remove_tools_of(std::int32_t hwnd, std::uint32_t uid, bool every_uid)
+{
+    if (const tool* on_show = find_uid(shown_ ? shown_uid_ : pending_uid_);
+        on_show && on_show->hwnd == hwnd && (every_uid || on_show->uid == uid))
+        pop(false);
+    std::erase_if(tools_,
+                  [&](const tool& t) { return t.hwnd == hwnd && (every_uid || t.uid == uid); });
+}
+
+tooltip_window::tool* tooltip_window::find_tool(std::int32_t hwnd, std::uint32_t uid)
+{
+    for (auto& t : tools_)
+        if (t.hwnd == hwnd && t.uid == uid)
+            return &t;
+    return nullptr;
 }
 
 const tooltip_window::tool* tooltip_window::hit(std::int32_t hwnd, QPoint p) const
@@ -133,8 +179,11 @@ void tooltip_window::relay(const uo_tooltip::msg* m)
         return;
     if (pending_uid_ == t->uid && initial_timer_.isActive())
         return;
-    // Moving from one tip straight to another tool shows the next one after the short delay.
-    const bool reshow = shown_;
+    // Moving from one tip straight to another tool shows the next one after the short delay; so
+    // does reaching it soon after leaving a tip (a real pointer leaves one control before it
+    // enters the next).
+    const bool reshow =
+        shown_ || (left_tip_.isValid() && left_tip_.elapsed() < std::max(initial_ms_, 1));
     if (shown_)
         pop(false);
     popped_uid_ = 0;
@@ -192,6 +241,10 @@ void tooltip_window::pop(bool keep_popped)
     popped_uid_ = keep_popped ? shown_uid_ : 0;
     if (!was_shown)
         return;
+    if (keep_popped)
+        left_tip_.invalidate();
+    else
+        left_tip_.start();
     autopop_timer_.stop();
     shown_ = false;
     hide();
@@ -208,7 +261,9 @@ constexpr int stem_height = 14;
 constexpr int stem_width = 16;
 constexpr int stem_offset = 18; // from the bubble's left edge to the stem's tip
 
-QPainterPath balloon_path(QSize size, bool stem_up)
+// The outline of a balloon of `size` whose stem's tip is `stem_x` from its left edge: the stem
+// leans to the right of its tip, or to the left where the bubble has no room for that.
+QPainterPath balloon_path(QSize size, bool stem_up, int stem_x)
 {
     const int w = size.width();
     const int body_top = stem_up ? stem_height : 0;
@@ -216,16 +271,14 @@ QPainterPath balloon_path(QSize size, bool stem_up)
     QPainterPath body;
     body.addRoundedRect(QRectF(0.5, body_top + 0.5, w - 1, body_bottom - body_top - 1),
                         balloon_radius, balloon_radius);
+    const int base_x =
+        stem_x + stem_width <= w - balloon_radius ? stem_x + stem_width : stem_x - stem_width;
+    const qreal tip_y = stem_up ? 0.5 : size.height() - 0.5;
+    const qreal base_y = stem_up ? body_top + 2 : body_bottom - 2;
     QPainterPath stem;
-    if (stem_up) {
-        stem.moveTo(stem_offset, 0.5);
-        stem.lineTo(stem_offset, body_top + 2);
-        stem.lineTo(stem_offset + stem_width, body_top + 2);
-    } else {
-        stem.moveTo(stem_offset, size.height() - 0.5);
-        stem.lineTo(stem_offset, body_bottom - 2);
-        stem.lineTo(stem_offset + stem_width, body_bottom - 2);
-    }
+    stem.moveTo(stem_x, tip_y);
+    stem.lineTo(stem_x, base_y);
+    stem.lineTo(base_x, base_y);
     stem.closeSubpath();
     return body.united(stem).simplified();
 }
@@ -260,13 +313,15 @@ void tooltip_window::place(const tool& t)
     }
     pos.setX(
         std::clamp(pos.x(), avail.left(), std::max(avail.left(), avail.right() - size.width())));
+    // Moved away from a screen's edge, the bubble keeps its stem on the pointer.
+    stem_x_ = std::clamp(anchor_.x() - pos.x(), 1, std::max(1, size.width() - 2));
     resize(size);
     move(pos);
     if (balloon_) {
         // The window's shape takes in the outline's antialiased edge as well.
         QPainterPathStroker edge;
         edge.setWidth(3);
-        const QPainterPath path = balloon_path(size, stem_up_);
+        const QPainterPath path = balloon_path(size, stem_up_, stem_x_);
         setMask(QRegion(edge.createStroke(path).united(path).toFillPolygon().toPolygon()));
     } else {
         clearMask();
@@ -291,7 +346,7 @@ void tooltip_window::paintEvent(QPaintEvent*)
         return;
     }
     p.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath path = balloon_path(size(), stem_up_);
+    const QPainterPath path = balloon_path(size(), stem_up_, stem_x_);
     QLinearGradient fill(0, 0, 0, height());
     fill.setColorAt(0, Qt::white);
     fill.setColorAt(1, QColor(0xe4, 0xe5, 0xf0));

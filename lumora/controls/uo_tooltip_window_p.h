@@ -6,6 +6,7 @@
 
 #include <rt/ui/window_messages.h>
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QRect>
 #include <QString>
@@ -42,6 +43,8 @@ public:
     std::uint32_t shown_tool() const { return shown_ ? shown_uid_ : 0; }
     /// Text of the tip on show (or last shown).
     QString tip_text() const { return text_; }
+    /// The tip of a balloon's stem, in the window's coordinates: where the pointer is.
+    QPoint stem_tip() const { return {stem_x_, stem_up_ ? 0 : height() - 1}; }
 
 signals:
     /// The tip of tool `uid` has appeared.
@@ -64,10 +67,13 @@ private:
     };
 
     rt::lresult add_tool(const uo_tooltip::toolinfo* info);
+    rt::lresult change_tool(std::uint32_t msg, const uo_tooltip::toolinfo* info);
+    void remove_tools_of(std::int32_t hwnd, std::uint32_t uid, bool every_uid);
     void relay(const uo_tooltip::msg* m);
     void set_delay(rt::wparam which, rt::lparam lparam);
     const tool* hit(std::int32_t hwnd, QPoint p) const;
     const tool* find_uid(std::uint32_t uid) const;
+    tool* find_tool(std::int32_t hwnd, std::uint32_t uid);
     void show_pending();
     void pop(bool keep_popped);
     void place(const tool& t);
@@ -85,6 +91,10 @@ private:
     QPoint anchor_; // pointer position in global coordinates, where the tip belongs
     QString text_;
     bool stem_up_ = true;
+    int stem_x_ = 0; // the stem's tip from the bubble's left edge
+    // Since when no tip shows after one was left: a tool reached soon after shows its tip after
+    // the short delay, as one reached straight from a tip does.
+    QElapsedTimer left_tip_;
 };
 
 } // namespace lumora::detail

@@ -13,7 +13,6 @@
 #include <QTimer>
 
 #include <bitset>
-#include <functional>
 
 namespace lumora {
 
@@ -86,11 +85,15 @@ private:
 
 } // namespace
 
-struct menu::Private {
+// Hidden: a nested class would otherwise take the exported class's visibility, and its functions
+// defined out of line would join the library's interface.
+struct LUMORA_NO_EXPORT menu::Private {
+    menu* q = nullptr;
     QString text;
     QString microhelp;
     std::uint16_t id = 0;
     bool enabled = true;
+    bool checked = false;
     QList<menu*> items;
     QPointer<menu> parent;
     bool dying = false;
@@ -102,11 +105,151 @@ struct menu::Private {
     QPointer<QWidget> window;
     QPointer<QMenuBar> bar;
     bool open = false; // a menu of the tree is open (for the closing notification)
+
+    menu* root()
+    {
+        menu* r = q;
+        while (r->d->parent)
+            r = r->d->parent;
+        return r;
+    }
+    /// The Qt widget that shows this menu's items: the bar of a shown root, the submenu of an
+    /// item with items; null when they are not shown.
+    QWidget* container() const
+    {
+        return parent ? static_cast<QWidget*>(submenu.data()) : static_cast<QWidget*>(bar.data());
+    }
+
+    // What a shown root does for its tree. A change to the tree changes only the Qt menus of the
+    // items concerned, so that an open menu stays open and handles stay what they were.
+    void report(QAction* highlighted, QWidget* container);
+    void report_closed();
+    void build_item(menu* item, QWidget* container, QAction* before);
+    void rebuild_item(menu* item);
+    void added(menu* item);
+    void removed(menu* item, menu* owner);
 };
+
+void menu::Private::report(QAction* highlighted, QWidget* container)
+{
+    if (highlighted == nullptr)
+        return;
+    std::uint16_t flags = rt::mf_hilite;
+    if (highlighted->menu() != nullptr)
+        flags |= rt::mf_popup;
+    if (!highlighted->isEnabled())
+        flags |= rt::mf_grayed | rt::mf_disabled;
+    if (highlighted->isChecked())
+        flags |= rt::mf_checked;
+    open = true;
+    emit q->menuselect(static_cast<std::uint16_t>(rt::menu_item_id(highlighted)), flags,
+                       rt::handle_of(container));
+}
+
+void menu::Private::report_closed()
+{
+    // Hiding one submenu while another of the tree opens is no closing.
+    if (!open || !bar)
+        return;
+    for (const QMenu* m : bar->findChildren<QMenu*>())
+        if (m->isVisible())
+            return;
+    open = false;
+    emit q->menuselect(0, static_cast<std::uint16_t>(rt::mf_menu_closed), 0);
+}
+
+void menu::Private::build_item(menu* item, QWidget* container, QAction* before)
+{
+    QAction* shown = nullptr;
+    if (is_separator(item->d->text)) {
+        shown = new QAction(container);
+        shown->setSeparator(true);
+    } else if (!item->d->items.isEmpty()) {
+        auto* sub = new QMenu(item->d->text, container);
+        item->d->submenu = sub;
+        rt::register_menu(sub);
+        shown = sub->menuAction();
+        QObject::connect(sub, &QMenu::hovered, q, [this, sub](QAction* a) { report(a, sub); });
+        if (container == bar)
+            QObject::connect(sub, &QMenu::aboutToShow, q,
+                             [this, shown] { report(shown, bar.data()); });
+        QObject::connect(sub, &QMenu::aboutToHide, q,
+                         [this] { QTimer::singleShot(0, q, [this] { report_closed(); }); });
+        for (menu* child : item->d->items)
+            build_item(child, sub, nullptr);
+    } else {
+        shown = new QAction(item->d->text, container);
+        QObject::connect(shown, &QAction::triggered, item, &menu::clicked);
+    }
+    rt::set_menu_item_id(shown, item->d->id);
+    shown->setEnabled(item->d->enabled);
+    // Checkable only while checked: an unchecked item shows no empty box.
+    shown->setCheckable(item->d->checked);
+    shown->setChecked(item->d->checked);
+    container->insertAction(before, shown);
+    item->d->action = shown;
+}
+
+namespace {
+
+// Takes an item's Qt action (and submenu, with the actions of its items) out of the menus. They
+// are deleted later, not at once: the change may come from a handler of that very action.
+void unshow(QPointer<QAction>& action, QPointer<QMenu>& submenu)
+{
+    if (action)
+        for (QObject* o : action->associatedObjects())
+            if (auto* w = qobject_cast<QWidget*>(o); w != nullptr && w != submenu.data())
+                w->removeAction(action);
+    if (submenu) {
+        submenu->hide();
+        submenu->deleteLater();
+    } else if (action) {
+        action->deleteLater();
+    }
+    action = nullptr;
+    submenu = nullptr;
+}
+
+} // namespace
+
+// Shows an item again in its place: it became or stopped being a separator or a submenu.
+void menu::Private::rebuild_item(menu* item)
+{
+    menu* owner = item->d->parent;
+    QWidget* container = owner ? owner->d->container() : nullptr;
+    if (container == nullptr)
+        return;
+    QAction* before = nullptr;
+    const QList<menu*>& siblings = owner->d->items;
+    for (qsizetype i = siblings.indexOf(item) + 1; i < siblings.size() && !before; ++i)
+        before = siblings.at(i)->d->action.data();
+    unshow(item->d->action, item->d->submenu);
+    build_item(item, container, before);
+}
+
+void menu::Private::added(menu* item)
+{
+    menu* owner = item->d->parent;
+    if (owner == q)
+        build_item(item, bar, nullptr);
+    else if (owner->d->submenu)
+        build_item(item, owner->d->submenu, nullptr);
+    else // the owner's first item: the owner becomes a submenu, in its place
+        rebuild_item(owner);
+}
+
+void menu::Private::removed(menu* item, menu* owner)
+{
+    unshow(item->d->action, item->d->submenu);
+    // The owner's last item: the owner becomes a plain item again, in its place.
+    if (owner != q && owner->d->items.isEmpty())
+        rebuild_item(owner);
+}
 
 menu::menu(const QString& text, const QString& microhelp, menu* parent_menu)
     : QObject(parent_menu), d(std::make_unique<Private>())
 {
+    d->q = this;
     d->text = text;
     d->microhelp = microhelp;
     d->id = ids().take();
@@ -114,31 +257,27 @@ menu::menu(const QString& text, const QString& microhelp, menu* parent_menu)
     if (parent_menu != nullptr) {
         parent_menu->d->items.append(this);
         // A shown tree shows its new item at once.
-        menu* root = parent_menu;
-        while (root->d->parent)
-            root = root->d->parent;
-        if (root->d->window)
-            root->show_in(root->d->window);
+        menu* root = parent_menu->d->root();
+        if (root->d->window && root->d->bar)
+            root->d->added(this);
     }
 }
 
 menu::~menu()
 {
     d->dying = true;
-    // Items go first, while this menu's state still exists for them to leave.
+    // Items go first, while this menu's state still exists for them to leave; their Qt menus go
+    // with this one's.
     const QList<menu*> items = d->items;
     qDeleteAll(items);
     if (d->window && d->window->property(window_property).value<QObject*>() == this)
         d->window->setProperty(window_property, QVariant());
     retire(d->bar.data());
-    // An item's Qt action and submenu belong to the bar, which the rebuild below replaces.
     if (menu* parent = d->parent.data()) {
         parent->d->items.removeOne(this);
-        menu* root = parent;
-        while (root->d->parent)
-            root = root->d->parent;
-        if (!root->d->dying && root->d->window)
-            root->show_in(root->d->window);
+        menu* root = parent->d->root();
+        if (!parent->d->dying && !root->d->dying && root->d->window && root->d->bar)
+            root->d->removed(this, parent);
     }
     ids().give_back(d->id);
 }
@@ -157,11 +296,9 @@ void menu::set_text(const QString& text)
     else if (d->action)
         d->action->setText(text);
     if (rebuild) {
-        menu* root = this;
-        while (root->d->parent)
-            root = root->d->parent;
-        if (root->d->window)
-            root->show_in(root->d->window);
+        menu* root = d->root();
+        if (root != this && root->d->window && root->d->bar)
+            root->d->rebuild_item(this);
     }
 }
 
@@ -190,6 +327,20 @@ void menu::set_enabled(bool enabled)
     d->enabled = enabled;
     if (d->action)
         d->action->setEnabled(enabled);
+}
+
+bool menu::checked() const
+{
+    return d->checked;
+}
+
+void menu::set_checked(bool checked)
+{
+    d->checked = checked;
+    if (d->action && !d->action->isSeparator()) {
+        d->action->setCheckable(checked);
+        d->action->setChecked(checked);
+    }
 }
 
 menu* menu::add_item(const QString& text, const QString& microhelp)
@@ -238,69 +389,20 @@ QMenuBar* menu::show_in(QWidget* window)
     if (d->window && d->window != window &&
         d->window->property(window_property).value<QObject*>() == this)
         d->window->setProperty(window_property, QVariant());
+    // A menu of the old bar that is open closes with it: say so.
+    if (d->open) {
+        d->open = false;
+        emit menuselect(0, static_cast<std::uint16_t>(rt::mf_menu_closed), 0);
+    }
     retire(d->bar.data());
     d->window = window;
-    d->open = false;
 
     auto* bar = new QMenuBar(window);
     bar->setObjectName(QStringLiteral("lumora_menubar"));
     d->bar = bar;
     rt::register_menu(bar);
-
-    auto report = [this](QAction* action, QWidget* container) {
-        if (action == nullptr)
-            return;
-        std::uint16_t flags = rt::mf_hilite;
-        if (action->menu() != nullptr)
-            flags |= rt::mf_popup;
-        if (!action->isEnabled())
-            flags |= rt::mf_grayed | rt::mf_disabled;
-        if (action->isChecked())
-            flags |= rt::mf_checked;
-        d->open = true;
-        emit menuselect(static_cast<std::uint16_t>(rt::menu_item_id(action)), flags,
-                        rt::handle_of(container));
-    };
-    auto closed = [this] {
-        // Hiding one submenu while another of the tree opens is no closing.
-        if (!d->open || !d->bar)
-            return;
-        for (const QMenu* m : d->bar->findChildren<QMenu*>())
-            if (m->isVisible())
-                return;
-        d->open = false;
-        emit menuselect(0, static_cast<std::uint16_t>(rt::mf_menu_closed), 0);
-    };
-
-    std::function<void(menu*, QWidget*)> build = [&](menu* node, QWidget* container) {
-        for (menu* item : node->d->items) {
-            QAction* action = nullptr;
-            if (is_separator(item->d->text)) {
-                action = new QAction(container);
-                action->setSeparator(true);
-            } else if (!item->d->items.isEmpty()) {
-                auto* sub = new QMenu(item->d->text, container);
-                item->d->submenu = sub;
-                rt::register_menu(sub);
-                action = sub->menuAction();
-                connect(sub, &QMenu::hovered, this, [report, sub](QAction* a) { report(a, sub); });
-                if (container == bar)
-                    connect(sub, &QMenu::aboutToShow, this,
-                            [report, action, bar] { report(action, bar); });
-                connect(sub, &QMenu::aboutToHide, this,
-                        [this, closed] { QTimer::singleShot(0, this, closed); });
-                build(item, sub);
-            } else {
-                action = new QAction(item->d->text, container);
-                connect(action, &QAction::triggered, item, &menu::clicked);
-            }
-            rt::set_menu_item_id(action, item->d->id);
-            action->setEnabled(item->d->enabled);
-            container->addAction(action);
-            item->d->action = action;
-        }
-    };
-    build(this, bar);
+    for (menu* item : d->items)
+        d->build_item(item, bar, nullptr);
 
     if (auto* main_window = qobject_cast<QMainWindow*>(window))
         main_window->setMenuBar(bar);

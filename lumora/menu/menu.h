@@ -58,6 +58,10 @@ public:
     bool enabled() const;
     void set_enabled(bool enabled);
 
+    /// Whether the item shows a check mark (default false).
+    bool checked() const;
+    void set_checked(bool checked);
+
     /// Appends a new item and returns it (owned by this menu).
     menu* add_item(const QString& text, const QString& microhelp = QString());
     /// The items in order (0-based here; the runtime's arrays count from 1).
@@ -70,7 +74,11 @@ public:
     /// Shows the items of this menu as the menu bar of `window`, replacing a menu bar shown
     /// before by this tree: the window's own menu bar for a QMainWindow, the layout's menu bar
     /// when the window has a layout, else a bar along the window's top. Changes to the tree
-    /// show at once. Returns the bar, owned by the window and removed with the tree.
+    /// show at once and change only the items concerned: an open menu stays open, and handles
+    /// stay as they were, except the submenu handle of an item that gains its first item or
+    /// loses its last. A menu that closes because of a change, or because the tree is shown
+    /// again, is reported closed (menuselect()). Returns the bar, owned by the window and
+    /// removed with the tree.
     QMenuBar* show_in(QWidget* window);
     /// The window the tree is shown in; null when it is not shown.
     QWidget* window() const;

@@ -5,12 +5,15 @@
 #include "update_server.h"
 #include "update_server_fixture.h"
 #include "update_window.h"
+#include "window_texts.h"
 
+#include <rt/ui/qt_translations.h>
 #include <rt/ui/units.h>
 #include <rt/value/profile.h>
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -67,6 +70,9 @@ class update_window_test : public QObject {
     Q_OBJECT
 
 private slots:
+    // Qt's own texts in Chinese, as qorv_update loads them whatever the locale.
+    void initTestCase() { QVERIFY(rt::install_qt_translations(*qApp)); }
+
     void controls_are_laid_out_in_layout_units_data()
     {
         QTest::addColumn<QString>("name");
@@ -239,6 +245,37 @@ private slots:
         QCOMPARE(log.messages.size(), 1);
         QCOMPARE(log.messages[0].text, texts::download_failed);
         QVERIFY(!s.window->isVisible());
+    }
+
+    // The box a failed update shows, as the user sees it: its button and every text in Chinese,
+    // read back from the widgets and photographed.
+    void the_failure_box_speaks_chinese()
+    {
+        window_setup s;
+        QVERIFY(s.server.add({{"a.dll", "2", QByteArray()}}));
+        QVERIFY(s.open(QStringLiteral("1")));
+        QVERIFY(qorv::test::english_words(qorv::test::visible_texts(s.window.get())).isEmpty());
+        QString title, text;
+        QStringList buttons, english;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            for (const QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            english = qorv::test::english_words(qorv::test::visible_texts(box));
+            screenshot(*box, "failure-box");
+            box->done(QMessageBox::Ok);
+        });
+        answer.start(50);
+        QCOMPARE(s.window->start_update(), job_result::failed);
+        QCOMPARE(title, texts::title_error);
+        QCOMPARE(text, texts::download_failed);
+        QCOMPARE(buttons, QStringList{QStringLiteral("确定")});
+        QVERIFY2(english.isEmpty(), qPrintable(english.join(u' ')));
     }
 
     void labels_show_markup_as_plain_text_data()

@@ -68,7 +68,13 @@ constexpr std::uint32_t sbt_ownerdraw = 0x1000;
 
 constexpr std::uint32_t ttm_setdelaytime = wm_user + 0x03;
 constexpr std::uint32_t ttm_addtool = wm_user + 0x04;
+/// Removes the tool that lParam's toolinfo names (its hwnd and uid).
+constexpr std::uint32_t ttm_deltool = wm_user + 0x05;
+/// Gives the tool that lParam's toolinfo names its rectangle (rc).
+constexpr std::uint32_t ttm_newtoolrect = wm_user + 0x06;
 constexpr std::uint32_t ttm_relayevent = wm_user + 0x07;
+/// Gives the tool that lParam's toolinfo names its text (lpsztext).
+constexpr std::uint32_t ttm_updatetiptext = wm_user + 0x0c;
 constexpr std::uint32_t ttm_gettoolcount = wm_user + 0x0d;
 
 /// Which delay ttm_setdelaytime sets (its wParam).

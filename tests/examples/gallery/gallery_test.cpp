@@ -3,19 +3,28 @@
 // at), and both grid exports write their workbooks.
 
 #include "w_gallery.h"
+#include "window_texts.h"
 
+#include <lumora/controls/u_statusbar.h>
 #include <lumora/controls/uo_ddlb.h>
 #include <lumora/controls/uo_dh_edit.h>
 
+#include <rt/ui/qt_translations.h>
+
 #include <QApplication>
 #include <QCursor>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSizeGrip>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -68,12 +77,172 @@ QPixmap shoot(QWidget* window, QWidget* tip)
     return shot;
 }
 
+/// The names, abbreviations and formats the gallery shows as they are written.
+const QStringList names = {QStringLiteral("lumora"), QStringLiteral("Excel"), QStringLiteral("MD5"),
+                           QStringLiteral("URL"),    QStringLiteral("ANSI"),  QStringLiteral("GBK"),
+                           QStringLiteral("UTF"),    QStringLiteral("LE"),    QStringLiteral("BE"),
+                           QStringLiteral("xlsx")};
+
+/// A message box as the test saw it.
+struct seen_box {
+    QString title;
+    QString text;
+    QStringList buttons;
+    QStringList english;
+};
+
+/// Answers every message box that opens while it lives with `answer` (or the default button),
+/// keeping what each showed; the first box of each kind is photographed as `shot_name`.
+class box_watch : public QObject {
+public:
+    explicit box_watch(QMessageBox::StandardButton answer = QMessageBox::NoButton)
+    {
+        connect(&timer_, &QTimer::timeout, this, [this, answer] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            seen_box b{box->windowTitle(), box->text(), {}, {}};
+            for (QAbstractButton* button : box->buttons())
+                b.buttons << button->text();
+            b.english = qorv::test::english_words(qorv::test::visible_texts(box));
+            if (!shot_name.isEmpty()) {
+                const QString dir = qEnvironmentVariable("QORV_TEST_DATA", QDir::tempPath());
+                QDir().mkpath(dir);
+                box->grab().save(QDir(dir).filePath(shot_name), "PNG");
+                shot_name.clear();
+            }
+            boxes << b;
+            const QMessageBox::StandardButton pressed =
+                answer != QMessageBox::NoButton && box->standardButtons().testFlag(answer) ? answer
+                : box->defaultButton() ? box->standardButton(box->defaultButton())
+                                       : QMessageBox::Ok;
+            box->done(pressed);
+        });
+        timer_.start(50);
+    }
+    QList<seen_box> boxes;
+    QString shot_name;
+
+private:
+    QTimer timer_;
+};
+
 } // namespace
 
 class gallery_test : public QObject {
     Q_OBJECT
 
 private slots:
+    // Qt's own texts in Chinese, as the program loads them whatever the locale.
+    void initTestCase() { QVERIFY(rt::install_qt_translations(*qApp)); }
+
+    // The window: Chinese wherever Qt has words of its own, the status bar along the bottom with
+    // its grip in the corner, the 提示 menu checking the style in use.
+    void the_window_speaks_chinese_and_keeps_its_bar_at_the_bottom()
+    {
+        w_gallery window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QStringList english =
+            qorv::test::english_words(qorv::test::visible_texts(&window), names);
+        QVERIFY2(english.isEmpty(), qPrintable(english.join(u' ')));
+        std::unique_ptr<QMenu> context(window.name_edit()->createStandardContextMenu());
+        QStringList context_texts;
+        for (const QAction* a : context->actions())
+            context_texts << a->text();
+        // Shortcuts name the keys as the keyboard does (Ctrl+Z, Ctrl+Shift+Z).
+        QVERIFY2(qorv::test::english_words(context_texts,
+                                           {QStringLiteral("Ctrl"), QStringLiteral("Shift")})
+                     .isEmpty(),
+                 qPrintable(context_texts.join(u' ')));
+
+        lumora::u_statusbar* bar = window.status_bar();
+        QCOMPARE(bar->geometry().bottom(), window.height() - 1);
+        QCOMPARE(bar->geometry().left(), 0);
+        QCOMPARE(bar->geometry().right(), window.width() - 1);
+        const QSizeGrip* grip = bar->findChild<QSizeGrip*>();
+        QVERIFY(grip != nullptr && grip->isVisible());
+        QCOMPARE(bar->mapTo(&window, grip->geometry().bottomRight()),
+                 QPoint(window.width() - 1, window.height() - 1));
+
+        const auto checked_styles = [&window] {
+            QStringList checked;
+            for (const QAction* a : window.findChild<QMenuBar*>()->findChildren<QAction*>())
+                if (a->isChecked())
+                    checked << a->text();
+            return checked;
+        };
+        QCOMPARE(checked_styles(), QStringList{QStringLiteral("普通提示(&O)")});
+        window.set_tip_style(2);
+        QCOMPARE(checked_styles(), QStringList{QStringLiteral("气球提示(&B)")});
+    }
+
+    // The export's file dialog (Qt's own, as without a desktop) in Chinese.
+    void the_export_dialog_speaks_chinese()
+    {
+        w_gallery window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QStringList english{QStringLiteral("no dialog")};
+        QTimer look;
+        connect(&look, &QTimer::timeout, [&english] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            english = qorv::test::english_words(qorv::test::visible_texts(dialog), names);
+            const QString dir = qEnvironmentVariable("QORV_TEST_DATA", QDir::tempPath());
+            dialog->grab().save(QDir(dir).filePath(QStringLiteral("gallery-file-dialog.png")));
+            dialog->reject();
+        });
+        look.start(50);
+        QPushButton* automation = nullptr;
+        for (QPushButton* b : window.findChildren<QPushButton*>())
+            if (b->text().startsWith(u"导出"))
+                automation = b;
+        QVERIFY(automation != nullptr);
+        automation->click();
+        QVERIFY2(english.isEmpty(), qPrintable(english.join(u' ')));
+    }
+
+    // A second export to the same file: both exports ask the same question, with Qt's buttons
+    // in Chinese, read back from the box (the automation export's box is photographed).
+    void both_exports_ask_before_replacing_a_workbook()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        w_gallery window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QString automation = dir.filePath(QStringLiteral("考生成绩.xlsx"));
+        const QString shown = dir.filePath(QStringLiteral("考生成绩（显示内容）.xlsx"));
+        {
+            box_watch first;
+            QVERIFY(window.export_file(automation, false));
+            QVERIFY(window.export_file(shown, true));
+            QCOMPARE(first.boxes.size(), 2);
+            for (const seen_box& b : first.boxes) {
+                QCOMPARE(b.text, QStringLiteral("导出成功!"));
+                QCOMPARE(b.buttons, QStringList{QStringLiteral("确定")});
+            }
+        }
+        const QDateTime written = QFileInfo(automation).lastModified();
+        box_watch again(QMessageBox::No);
+        again.shot_name = QStringLiteral("gallery-overwrite.png");
+        QVERIFY(!window.export_file(automation, false));
+        QVERIFY(!window.export_file(shown, true));
+        QCOMPARE(again.boxes.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const seen_box& b = again.boxes.at(i);
+            QCOMPARE(b.title, QStringLiteral("保存"));
+            QCOMPARE(b.text, (i == 0 ? automation : shown) + QStringLiteral("已经存在,是否覆盖?"));
+            QStringList buttons = b.buttons;
+            buttons.sort();
+            QCOMPARE(buttons, (QStringList{QStringLiteral("否"), QStringLiteral("是")}));
+            QVERIFY2(b.english.isEmpty(), qPrintable(b.english.join(u' ')));
+        }
+        QCOMPARE(QFileInfo(automation).lastModified(), written);
+    }
+
     // The window as it starts, with a tip of each style over an input. The screenshots go to
     // QORV_TEST_DATA (`make gallery` sets it to the build directory).
     void a_tip_shows_over_an_input_data()
@@ -122,20 +291,11 @@ private slots:
         QVERIFY(dir.isValid());
         w_gallery window;
         window.show();
-        QTimer answer;
-        QStringList boxes;
-        connect(&answer, &QTimer::timeout, [&boxes] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                boxes << box->windowTitle() + QStringLiteral(": ") + box->text();
-                box->done(box->defaultButton() ? box->standardButton(box->defaultButton())
-                                               : QMessageBox::Ok);
-            }
-        });
-        answer.start(50);
+        box_watch boxes;
         const QString automation = dir.filePath(QStringLiteral("考生成绩.xlsx"));
         const QString shown = dir.filePath(QStringLiteral("考生成绩（显示内容）.xlsx"));
-        QVERIFY2(window.export_file(automation, false), qPrintable(boxes.join(u'\n')));
-        QVERIFY2(window.export_file(shown, true), qPrintable(boxes.join(u'\n')));
+        QVERIFY(window.export_file(automation, false));
+        QVERIFY(window.export_file(shown, true));
         QVERIFY(QFile(automation).size() > 0);
         QVERIFY(QFile(shown).size() > 0);
     }

@@ -25,18 +25,22 @@ namespace {
 struct control {
     QWidget* widget = nullptr;
     std::function<void(std::int16_t, uo_tooltip*, QString)> setup;
+    QWidget* under_pointer = nullptr; // what the mouse moves reach: the widget, or its edit field
 };
 
 control make(const QString& kind, QWidget* parent)
 {
-    if (kind == u"uo_ddlb") {
+    if (kind.startsWith(u"uo_ddlb")) {
         auto* c = new lumora::uo_ddlb(parent);
         c->addItems({u"语文"_qs, u"数学"_qs});
-        return {c, [c](std::int16_t t, uo_tooltip* s, QString tag) {
+        c->setEditable(kind.endsWith(u"editable"));
+        return {c,
+                [c](std::int16_t t, uo_tooltip* s, QString tag) {
                     c->tooltiptype = t;
                     c->tooltip = s;
                     c->tag = tag;
-                }};
+                },
+                c->isEditable() ? static_cast<QWidget*>(c->lineEdit()) : c};
     }
     if (kind == u"uo_dh_edit") {
         auto* c = new lumora::uo_dh_edit(parent);
@@ -117,7 +121,7 @@ private slots:
         QTest::addColumn<int>("tooltiptype");
         QTest::addColumn<int>("expected_tools"); // -1: no tooltip window at all
         QTest::addColumn<bool>("balloon");
-        for (const char* kind : {"uo_ddlb", "uo_dh_edit", "uo_editmask"}) {
+        for (const char* kind : {"uo_ddlb", "uo_ddlb editable", "uo_dh_edit", "uo_editmask"}) {
             const QString k = QString::fromLatin1(kind);
             QTest::addRow("%s without tooltip", kind) << k << 0 << -1 << false;
             QTest::addRow("%s normal, registered once", kind) << k << 1 << 1 << false;
@@ -135,8 +139,9 @@ private slots:
         c.widget->show();
         uo_tooltip tips;
         c.setup(static_cast<std::int16_t>(tooltiptype), &tips, u"请选择考试科目"_qs);
+        QWidget* pointer = c.under_pointer ? c.under_pointer : c.widget;
         for (int x = 2; x < 12; x += 3)
-            move_mouse(c.widget, {x, 4});
+            move_mouse(pointer, {x, 4});
         if (expected_tools < 0) {
             QCOMPARE(tips.hwndtt(), 0);
             QCOMPARE(tips.toolid(), 1);
@@ -150,14 +155,22 @@ private slots:
         // The tip the moves asked for appears over the control with the control's tag.
         w->window_proc(uo_tooltip::ttm_setdelaytime, 3, 1);
         QSignalSpy shown(w, &tooltip_window::tip_shown);
-        move_mouse(c.widget, {20, 5});
+        move_mouse(pointer, {20, 5});
         QVERIFY(shown.wait());
         QCOMPARE(w->tip_text(), u"请选择考试科目"_qs);
 
-        // A new tag takes effect with the next move.
+        // A new tag, and new sizes, change the control's one tool in place.
         c.setup(static_cast<std::int16_t>(tooltiptype), &tips, u"新提示"_qs);
-        move_mouse(c.widget, {21, 5});
-        QCOMPARE(w->window_proc(uo_tooltip::ttm_gettoolcount, 0, 0), expected_tools + 1);
+        move_mouse(pointer, {21, 5});
+        QCOMPARE(w->tip_text(), u"新提示"_qs);
+        for (int grow = 1; grow <= 20; ++grow) {
+            c.widget->resize(c.widget->width() + 1, c.widget->height());
+            move_mouse(pointer, {22, 5});
+        }
+        QCOMPARE(w->window_proc(uo_tooltip::ttm_gettoolcount, 0, 0), expected_tools);
+        // The control takes its tool along.
+        owner.reset();
+        QCOMPARE(w->window_proc(uo_tooltip::ttm_gettoolcount, 0, 0), 0);
     }
 
     void no_service_assigned()

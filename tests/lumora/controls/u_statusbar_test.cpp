@@ -5,6 +5,7 @@
 #include <lumora/menu/menu.h>
 #include <lumora/timing/n_tmg.h>
 
+#include <rt/ui/handles.h>
 #include <rt/ui/units.h>
 #include <rt/ui/window_messages.h>
 
@@ -207,6 +208,11 @@ private slots:
             << 2 << 0 << QString(300, QChar(0x4e2d)) << true << 600;
         QTest::newRow("no such part") << 3 << 0 << "x" << false << 0;
         QTest::newRow("simple mode's text") << 255 << 0 << "简单" << true << 4;
+        QTest::newRow("-1 names the simple mode's part") << -1 << 0 << "简单" << true << 4;
+        // Part and style share one parameter: these must not reach another part as a style.
+        QTest::newRow("part beyond a byte") << 0x1000 << 0 << "x" << false << 0;
+        QTest::newRow("below -1") << -2 << 0 << "x" << false << 0;
+        QTest::newRow("style with part bits") << 0 << 0x101 << "x" << false << 0;
     }
     void texts()
     {
@@ -219,12 +225,18 @@ private slots:
         const auto p = static_cast<std::int16_t>(part);
         QCOMPARE(w.bar->of_settext(p, static_cast<std::int16_t>(style), text), stored);
         QCOMPARE(w.bar->of_gettextlength(p), length);
-        QCOMPARE(w.bar->of_gettext(p), stored ? text : QString(255, QLatin1Char(' ')));
+        // A part that exists keeps its empty text; reading one that does not leaves the blanks.
+        const QString untouched = part >= 0 && part < 3 ? QString() : QString(255, u' ');
+        QCOMPARE(w.bar->of_gettext(p), stored ? text : untouched);
+        const auto style_of = [&w](int shown) {
+            return rt::high_word(static_cast<std::uintptr_t>(rt::send_message(
+                static_cast<rt::handle>(w.bar->il_hstatusbar()), u_statusbar::sb_gettextlength,
+                static_cast<rt::wparam>(shown), 0)));
+        };
         if (stored) // the style comes back in the high word
-            QCOMPARE(rt::high_word(static_cast<std::uintptr_t>(rt::send_message(
-                         static_cast<rt::handle>(w.bar->il_hstatusbar()),
-                         u_statusbar::sb_gettextlength, static_cast<rt::wparam>(part), 0))),
-                     style);
+            QCOMPARE(style_of(part == -1 ? 255 : part), style);
+        for (const int other : {0, 1, 2, 255}) // no part became owner-drawn by the way
+            QVERIFY((style_of(other) & u_statusbar::sbt_ownerdraw) == 0);
     }
 
     void ownerDrawnPartsArePaintedByTheHost()
@@ -287,6 +299,14 @@ private slots:
         QCOMPARE(QColor(shown.pixel(60, middle)), QColor(0, 255, 0));  // background (BGR)
         QVERIFY(w.bar->of_seticon(1, 0));
         QCOMPARE(QColor(w.bar->grab().toImage().pixel(108, middle)), QColor(0, 255, 0));
+
+        // Loads of one file share one icon, released with the last of them.
+        QCOMPARE(u_statusbar::of_loadicon(file), icon);
+        QVERIFY(u_statusbar::of_releaseicon(icon));
+        QCOMPARE(rt::kind_of(icon), rt::handle_kind::icon);
+        QVERIFY(u_statusbar::of_releaseicon(icon));
+        QCOMPARE(rt::kind_of(icon), rt::handle_kind::none);
+        QVERIFY(!u_statusbar::of_releaseicon(icon));
     }
 
     void menuHelpFollowsTheHighlightedItem()
@@ -330,6 +350,13 @@ private slots:
         bar->of_settext(0, QStringLiteral("起始"));
         bar->ue_menuselect(60000, 0x80, static_cast<std::int32_t>(file->handle()));
         QCOMPARE(bar->of_gettext(0), QStringLiteral("起始")); // unreadable: unchanged
+
+        // A menu title without micro-help, opening: the credits line, not an empty part.
+        menu* tools = root.add_item(QStringLiteral("工具(&T)"));
+        tools->add_item(QStringLiteral("选项(&P)"), QStringLiteral("程序选项"));
+        bar->of_settext(0, QStringLiteral("起始"));
+        bar->ue_menuselect(tools->id(), 0x90, static_cast<std::int32_t>(root.handle()));
+        QCOMPARE(bar->of_gettext(0), u_statusbar::credits_line());
     }
 
     void timerTicksOnceASecond()

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -184,8 +185,15 @@ private slots:
         QCOMPARE(w->shown_tool(), 0u);
     }
 
+    void next_tool_after_short_delay_data()
+    {
+        QTest::addColumn<bool>("leave_first"); // as a real pointer does, before the next enters
+        QTest::newRow("straight from the tip") << false;
+        QTest::newRow("leaving the first control first") << true;
+    }
     void next_tool_after_short_delay()
     {
+        QFETCH(bool, leave_first);
         uo_tooltip tips;
         tips.controlregister(first, u"一"_qs, 0);
         tips.controlregister(second, u"二"_qs, 0);
@@ -195,10 +203,39 @@ private slots:
         QSignalSpy shown(w, &tooltip_window::tip_shown);
         relay_move(tips, first, {3, 3});
         QVERIFY(shown.wait());
+        // From now on only the short delay can show a tip within the wait below.
+        set_delay(w, 3, 5000);
+        set_delay(w, 1, 10);
+        if (leave_first) {
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(first, &leave);
+            QVERIFY(!w->isVisible());
+        }
         relay_move(tips, second, {3, 3});
-        QVERIFY(shown.wait());
+        QVERIFY(shown.wait(1000));
         QCOMPARE(shown.at(1).at(0).toUInt(), 2u);
         QCOMPARE(w->tip_text(), u"二"_qs);
+    }
+
+    void balloon_stem_stays_on_the_pointer_at_the_screen_edge()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QWidget edge(nullptr, Qt::FramelessWindowHint);
+        edge.setGeometry(screen.right() - 40, screen.top() + 100, 40, 30);
+        edge.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edge));
+        uo_tooltip tips;
+        tips.tipstyle = uo_tooltip::style_balloontip;
+        tips.controlregister(&edge, u"靠近屏幕右边的提示文字"_qs, 0);
+        tooltip_window* w = window_of(tips);
+        set_delay(w, 3, 1);
+        QSignalSpy shown(w, &tooltip_window::tip_shown);
+        const QPoint at(30, 10);
+        relay_move(tips, &edge, at);
+        QVERIFY(shown.wait());
+        QVERIFY(w->geometry().right() <= screen.right());
+        QCOMPARE(w->geometry().topLeft() + w->stem_tip(), edge.mapToGlobal(at));
+        QVERIFY(w->mask().contains(w->stem_tip()));
     }
 
     void tip_text_cut_data()

@@ -198,6 +198,50 @@ private slots:
         QCOMPARE(buffer, QStringLiteral("新的"));
     }
 
+    // Changes to a shown tree change only the items concerned: the open menu stays open, the
+    // handles stay, and a menu that a change does close is reported closed.
+    void changesToAShownTreeKeepItsMenusAndHandles()
+    {
+        sample_tree tree;
+        QMainWindow window;
+        QMenuBar* bar = tree.root->show_in(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const std::uint32_t handles[] = {tree.root->handle(), tree.file->handle(),
+                                         tree.recent->handle(), tree.help->handle()};
+        bar->setActiveAction(bar->actions().first());
+        QMenu* file_menu = qt_menu_of(tree.file, window);
+        QTRY_VERIFY(file_menu != nullptr && file_menu->isVisible());
+        QSignalSpy selected(tree.root.get(), &menu::menuselect);
+
+        tree.help->add_item(QStringLiteral("新的"));
+        tree.open->set_text(QStringLiteral("打开文件(&O)"));
+        tree.separator->set_text(QStringLiteral("分隔(&S)")); // a separator becomes an item
+        menu* tools = tree.root->add_item(QStringLiteral("工具(&T)"));
+        tools->add_item(QStringLiteral("选项(&P)")); // a plain item becomes a submenu
+        delete tree.recent_open;                     // a submenu becomes a plain item
+        QCoreApplication::processEvents();
+        QVERIFY(file_menu->isVisible());
+        QCOMPARE(bar, window.menuBar());
+        QCOMPARE(tree.root->handle(), handles[0]);
+        QCOMPARE(tree.file->handle(), handles[1]);
+        QCOMPARE(tree.help->handle(), handles[3]);
+        QCOMPARE(tree.recent->handle(), 0u);
+        QVERIFY(tools->handle() != 0);
+        QString buffer;
+        QCOMPARE(n_cst_menu::getmenustring(tree.file->handle(), 1, buffer, 255, 0x400), 8);
+        QCOMPARE(buffer, QStringLiteral("分隔(&S)"));
+        QCOMPARE(n_cst_menu::getmenustring(tree.root->handle(), 2, buffer, 255, 0x400), 8);
+        QCOMPARE(buffer, QStringLiteral("工具(&T)"));
+        for (const QList<QVariant>& args : selected)
+            QVERIFY(args.at(1).toUInt() != 0xffff);
+
+        delete tree.file;
+        QTRY_VERIFY(!selected.isEmpty() && selected.last().at(1).toUInt() == 0xffff);
+        QCOMPARE(tree.root->handle(), handles[0]);
+        QCOMPARE(tree.help->handle(), handles[3]);
+    }
+
     void identifiersAreUniqueAmongLivingMenus()
     {
         sample_tree a;
