@@ -8,6 +8,7 @@
 #include <rt/grid/xlsx.h>
 #include <rt/ui/messagebox.h>
 #include <rt/value/errors.h>
+#include <rt/value/file_replace.h>
 
 #include <QFileInfo>
 #include <QStringList>
@@ -32,6 +33,11 @@ std::int16_t uf_dwsaveas_excel(rt::datawindow* datawin, const QString& filename)
 
     if (datawin->rowcount() < 1) {
         rt::messagebox(title, QStringLiteral("请先检索数据再导出至Excel!"));
+        return -1;
+    }
+    // A directory, a write-protected file: nothing to ask about, the save cannot replace it.
+    if (!rt::replace_refusal(filename).isEmpty()) {
+        rt::messagebox(title, QStringLiteral("导出数据失败!"), rt::icon::stop);
         return -1;
     }
     if (QFileInfo::exists(filename) &&
