@@ -86,31 +86,57 @@ int number_width(double value)
                                     : static_cast<int>(number_text(value).size());
 }
 
+namespace {
+
+template <typename Rows> auto find_row(Rows& rows, int number)
+{
+    return std::lower_bound(rows.begin(), rows.end(), number,
+                            [](const auto& r, int n) { return r.number < n; });
+}
+
+template <typename Cells> auto find_cell(Cells& cells, int column)
+{
+    return std::lower_bound(cells.begin(), cells.end(), column,
+                            [](const auto& e, int c) { return e.column < c; });
+}
+
+} // namespace
+
 const cell* sheet::at(int row, int column) const
 {
-    if (row < 1 || column < 1 || static_cast<std::size_t>(row) > rows.size())
+    const auto r = find_row(rows, row);
+    if (r == rows.end() || r->number != row)
         return nullptr;
-    const auto& r = rows[static_cast<std::size_t>(row - 1)];
-    return static_cast<std::size_t>(column) > r.size() ? nullptr
-                                                       : &r[static_cast<std::size_t>(column - 1)];
+    const auto c = find_cell(r->cells, column);
+    return c == r->cells.end() || c->column != column ? nullptr : &c->value;
 }
 
 cell& sheet::make(int row, int column)
 {
-    if (rows.size() < static_cast<std::size_t>(row))
-        rows.resize(static_cast<std::size_t>(row));
-    auto& r = rows[static_cast<std::size_t>(row - 1)];
-    if (r.size() < static_cast<std::size_t>(column))
-        r.resize(static_cast<std::size_t>(column));
-    return r[static_cast<std::size_t>(column - 1)];
+    auto r = !rows.empty() && rows.back().number == row ? rows.end() - 1 : find_row(rows, row);
+    if (r == rows.end() || r->number != row)
+        r = rows.insert(r, stored_row{row, {}});
+    auto& cells = r->cells;
+    if (cells.empty() || cells.back().column < column)
+        return cells.emplace_back(entry{column, {}}).value;
+    auto c = find_cell(cells, column);
+    if (c == cells.end() || c->column != column)
+        c = cells.insert(c, entry{column, {}});
+    return c->value;
+}
+
+int sheet::row_count() const
+{
+    return rows.empty() ? 0 : rows.back().number;
 }
 
 int sheet::column_count() const
 {
-    std::size_t n = 0;
+    int n = 0;
     for (const auto& r : rows)
-        n = std::max(n, r.size());
-    return static_cast<int>(n);
+        if (!r.cells.empty())
+            n = std::max(n, r.cells.back().column);
+    return n;
 }
 
 } // namespace rt::xlsx

@@ -31,17 +31,32 @@ struct cell {
     QString text;            ///< text, or a formula in A1 form without the leading "="
 };
 
-/// One worksheet: rows of cells (row 1 at index 0), column widths in character units.
+/// One worksheet, stored sparsely: only rows that hold cells, and in them only those cells, so
+/// that a cell far out (XFD1048576) costs what one cell costs.
 struct sheet {
+    /// A cell with its 1-based column number.
+    struct entry {
+        int column;
+        xlsx::cell value;
+    };
+    /// A row that holds cells: its 1-based number and its cells by ascending column.
+    struct stored_row {
+        int number;
+        std::vector<entry> cells;
+    };
+
     QString name;
-    std::vector<std::vector<cell>> rows;
+    std::vector<stored_row> rows; ///< by ascending row number
     std::map<int, double> widths; ///< 1-based column → width
 
-    /// The cell at (row, column), 1-based; nullptr when the sheet does not reach it.
+    /// The cell at (row, column), 1-based; nullptr when there is none.
     const cell* at(int row, int column) const;
-    /// The cell at (row, column), created (with the rows and columns before it) when missing.
+    /// The cell at (row, column), created empty when missing. Appending in reading order (rows
+    /// and columns ascending) is cheap.
     cell& make(int row, int column);
-    /// Number of columns of the widest row.
+    /// Number of the last row that holds cells (0 when none).
+    int row_count() const;
+    /// Number of the rightmost column that holds a cell (0 when none).
     int column_count() const;
 };
 

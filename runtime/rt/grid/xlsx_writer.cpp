@@ -235,12 +235,10 @@ bool write(const workbook& book, const QString& path, QString& error)
         for (const auto& [column, width] : s.widths)
             worksheet_set_column(ws, static_cast<lxw_col_t>(column - 1),
                                  static_cast<lxw_col_t>(column - 1), width, nullptr);
-        for (std::size_t r = 0; r < s.rows.size(); ++r) {
-            const auto& row = s.rows[r];
-            for (std::size_t c = 0; c < row.size(); ++c) {
-                const cell& x = row[c];
-                const int lr = static_cast<int>(r);
-                const int lc = static_cast<int>(c);
+        for (const auto& row : s.rows) {
+            for (const auto& [column, x] : row.cells) {
+                const int lr = row.number - 1;
+                const int lc = column - 1;
                 lxw_format* f = format_for(w.book(), x.align, formats);
                 bool ok = true;
                 switch (x.type) {

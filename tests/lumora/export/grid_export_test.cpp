@@ -605,7 +605,7 @@ private slots:
         auto book = rt::xlsx::read(file, error);
         QVERIFY2(book, qPrintable(error));
         for (auto& row : book->sheets.front().rows)
-            for (auto& c : row)
+            for (auto& [column, c] : row.cells)
                 if (c.type == rt::xlsx::cell::kind::formula)
                     c.has_result = false; // stored as 0
         const QString blank = dir.filePath(QStringLiteral("blank.xlsx"));
