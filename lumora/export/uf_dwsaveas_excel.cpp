@@ -44,6 +44,8 @@ std::int16_t uf_dwsaveas_excel(rt::datawindow* datawin, const QString& filename)
         rt::messagebox(QStringLiteral("保存"), filename + QStringLiteral("已经存在,是否覆盖?"),
                        rt::icon::exclamation, rt::buttons::yes_no) != 1)
         return -1;
+    // The grid's save goes to the spreadsheet server from memory, not read back from the file.
+    const rt::xlsx::handoff handoff;
     if (datawin->saveas(filename, rt::saveas_type::xlsx, true) != 1) {
         rt::messagebox(title, QStringLiteral("导出数据失败!"), rt::icon::stop);
         return -1;

@@ -99,8 +99,11 @@ struct spreadsheet_server::state {
 
     void open(const QString& path)
     {
+        // The grid's save just made, when it is handed over, else the file as it is.
+        auto b = xlsx::handoff::take(path);
         QString error;
-        auto b = xlsx::read(path, error);
+        if (!b)
+            b = xlsx::read(path, error);
         if (!b)
             ole_refuse(error);
         books.push_back({QFileInfo(path).absoluteFilePath(), std::move(*b)});

@@ -76,6 +76,31 @@ std::optional<workbook> read_bytes(const QByteArray& bytes, QString& error);
 /// `error`; an earlier file at `path` is then untouched.
 bool write(const workbook& book, const QString& path, QString& error);
 
+/// Hands a workbook just written from the writer to the next reader of the same file, in the same
+/// thread, while an object of this class lives: the in-process spreadsheet server then opens the
+/// grid's own save without reading the file back. The file must be unchanged since it was written
+/// (same file, size and modification time); otherwise, and when nothing was handed over, the
+/// file is read. Whatever is not taken is dropped with the object.
+class handoff {
+public:
+    handoff();
+    ~handoff();
+    handoff(const handoff&) = delete;
+    handoff& operator=(const handoff&) = delete;
+
+    /// True while a handoff lives in this thread (a writer then builds the model it offers).
+    static bool active();
+    /// Offers `book`, just written to `path`, to the next take(path).
+    static void offer(const QString& path, workbook book);
+    /// The workbook offered for `path`, if the file is still the one written.
+    static std::optional<workbook> take(const QString& path);
+
+private:
+    struct offered;
+    std::unique_ptr<offered> d;
+    handoff* previous_;
+};
+
 /// Column letters of a 1-based column number: 1 → "A", 26 → "Z", 27 → "AA", 16384 → "XFD".
 QString column_letters(int column);
 /// Reads an A1 cell address ("B7", "$AA$10"); std::nullopt unless it is a valid cell.
