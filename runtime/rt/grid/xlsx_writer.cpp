@@ -5,6 +5,7 @@
 
 #include <QByteArrayView>
 #include <QFile>
+#include <QStringEncoder>
 
 #include <xlsxwriter.h>
 #include <zip.h>
@@ -74,7 +75,12 @@ bool writer::text(lxw_worksheet* ws, int row, int column, const QString& value, 
     }
     if (value.isEmpty()) // libxlsxwriter writes an empty text as a blank cell
         return blank(ws, row, column, f);
-    utf8_ = value.toUtf8();
+    // Encoded into one buffer that every cell reuses: no allocation per cell.
+    const qsizetype room = value.size() * 3 + 1;
+    if (utf8_.size() < room)
+        utf8_.resize(room);
+    QStringEncoder encode(QStringEncoder::Utf8);
+    *encode.appendToBuffer(utf8_.data(), value) = '\0';
     // Always a text cell: a leading "=" never turns it into a formula.
     return check(worksheet_write_string(ws, static_cast<lxw_row_t>(row),
                                         static_cast<lxw_col_t>(column), utf8_.constData(), f),
@@ -233,8 +239,13 @@ bool write(const workbook& book, const QString& path, QString& error)
         if (!ws)
             return w.commit(error);
         for (const auto& [column, width] : s.widths)
-            worksheet_set_column(ws, static_cast<lxw_col_t>(column - 1),
-                                 static_cast<lxw_col_t>(column - 1), width, nullptr);
+            if (worksheet_set_column(ws, static_cast<lxw_col_t>(column - 1),
+                                     static_cast<lxw_col_t>(column - 1), width,
+                                     nullptr) != LXW_NO_ERROR) {
+                error =
+                    QStringLiteral("cannot set the width of column %1").arg(column_letters(column));
+                return false;
+            }
         for (const auto& row : s.rows) {
             for (const auto& [column, x] : row.cells) {
                 const int lr = row.number - 1;
