@@ -44,11 +44,12 @@ namespace lumora {
 /// Asks before replacing an existing file (title "保存"; a host that cannot ask, with no
 /// QApplication and no host::set_messagebox_handler(), keeps the file) and reports every outcome
 /// in a message box titled with host::sys_ts(). A directory or a write-protected file at
-/// `filename` is refused before the question, as a failed save ("导出数据失败!"). Returns 1 when the workbook was saved (also when the
-/// spreadsheet program cannot be reached after the grid's own save), -1 when the grid has no rows,
-/// the user keeps the existing file or the grid's save fails. A failure of the spreadsheet program
-/// after it was reached throws rt::runtime_error; the file is then the grid's save or the
-/// program's, never a torn one. A null `datawin` throws rt::null_object_reference.
+/// `filename` is refused before the question, as a failed save ("导出数据失败!"). Returns 1 when
+/// the workbook was saved (also when the spreadsheet program cannot be reached after the grid's own
+/// save), -1 when the grid has no rows, the user keeps the existing file or the grid's save fails.
+/// A failure of the spreadsheet program after it was reached throws rt::runtime_error; the file is
+/// then the grid's save or the program's, never a torn one. A null `datawin` throws
+/// rt::null_object_reference.
 LUMORA_EXPORT std::int16_t uf_dwsaveas_excel(rt::datawindow* datawin, const QString& filename);
 
 /// Saves what the user sees of `ad_dw` to the workbook `as_file`, replacing any file there: the

@@ -391,7 +391,14 @@ std::optional<workbook> read_archive(zip_t* archive, QString& error)
     if (!error.isEmpty())
         return std::nullopt;
     workbook book;
+    QSet<QString> parts;
     for (const auto& ref : refs) {
+        // A part listed again would be read, and held, once per listing.
+        if (parts.contains(ref.part)) {
+            error = QStringLiteral("the worksheet part %1 is listed twice").arg(ref.part);
+            return std::nullopt;
+        }
+        parts.insert(ref.part);
         sheet s;
         s.name = ref.name;
         if (!read_sheet(archive, ref.part, strings, aligns, s, error))

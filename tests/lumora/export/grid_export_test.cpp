@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 using qorv::test::read_file;
@@ -454,6 +455,34 @@ private slots:
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                      .size(),
                  1);
+    }
+
+    // A full $TMPDIR (a 64 KiB file system, where it can be mounted) is not where the workbook's
+    // working files go: the export succeeds and the workbook is whole.
+    void full_tmpdir()
+    {
+        QTemporaryDir dir;
+        const QString small = dir.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkdir(small));
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a small file system here");
+        const bool had_tmpdir = qEnvironmentVariableIsSet("TMPDIR");
+        const QByteArray saved = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(small));
+        const QString file = dir.filePath(QStringLiteral("big.xlsx"));
+        QVERIFY(qorv::test::write_file(file, "an earlier workbook"));
+        auto dw = make_screen_grid(40000);
+        const bool saved_ok = lumora::dw_saveas_exl(dw.get(), file);
+        if (had_tmpdir)
+            qputenv("TMPDIR", saved);
+        else
+            qunsetenv("TMPDIR");
+        ::umount(QFile::encodeName(small).constData());
+        QVERIFY(saved_ok);
+        QString error;
+        const auto book = rt::xlsx::read(file, error);
+        QVERIFY2(book, qPrintable(error));
+        QCOMPARE(book->sheets.front().row_count(), 40001);
     }
 
     // Decimals beyond a double's range reach the workbook as their texts, never as "INF".

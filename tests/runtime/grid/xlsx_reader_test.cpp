@@ -20,16 +20,17 @@ namespace {
 
 using parts = std::vector<std::pair<const char*, QByteArray>>;
 
-// An .xlsx package of `sheet` (and the shared strings `strings` when not empty), deflated.
-bool write_package(const QString& path, const QByteArray& sheet, const QByteArray& strings = {})
+// An .xlsx package of `sheet` (and the shared strings `strings` when not empty) listed in the
+// workbook part `book`, deflated.
+bool write_package(const QString& path, const QByteArray& sheet, const QByteArray& strings = {},
+                   const QByteArray& book = "<workbook xmlns:r=\"r\"><sheets><sheet name=\"S\" "
+                                            "r:id=\"rId1\"/></sheets></workbook>")
 {
-    parts p{
-        {"xl/workbook.xml",
-         "<workbook xmlns:r=\"r\"><sheets><sheet name=\"S\" r:id=\"rId1\"/></sheets></workbook>"},
-        {"xl/_rels/workbook.xml.rels",
-         "<Relationships><Relationship Id=\"rId1\" Target=\"worksheets/sheet1.xml\"/>"
-         "</Relationships>"},
-        {"xl/worksheets/sheet1.xml", sheet}};
+    parts p{{"xl/workbook.xml", book},
+            {"xl/_rels/workbook.xml.rels",
+             "<Relationships><Relationship Id=\"rId1\" Target=\"worksheets/sheet1.xml\"/>"
+             "</Relationships>"},
+            {"xl/worksheets/sheet1.xml", sheet}};
     if (!strings.isEmpty())
         p.emplace_back("xl/sharedStrings.xml", strings);
     int code = 0;
@@ -136,6 +137,17 @@ private slots:
                                             "</t></si></sst>");
                })
             << "32767";
+        QTest::addRow("one part listed as 1,000 sheets") << std::function([](const QString& f) {
+            QByteArray sheets;
+            for (int i = 0; i < 1000; ++i)
+                sheets += "<sheet name=\"S" + QByteArray::number(i) + "\" r:id=\"rId1\"/>";
+            QByteArray rows;
+            for (int r = 1; r <= 1000; ++r)
+                rows += "<row r=\"" + QByteArray::number(r) + "\"><c><v>1</v></c></row>";
+            return write_package(f, sheet_of(rows), {},
+                                 "<workbook xmlns:r=\"r\"><sheets>" + sheets +
+                                     "</sheets></workbook>");
+        }) << "listed twice";
         QTest::addRow("row 1,048,577") << std::function([](const QString& f) {
             return write_package(f, sheet_of("<row r=\"1048577\"><c><v>1</v></c></row>"));
         }) << "row number";
