@@ -19,9 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!book)
         return 0;
     for (const auto& sheet : book->sheets) {
-        if (sheet.rows.size() > static_cast<std::size_t>(rt::xlsx::max_rows) ||
-            sheet.column_count() > rt::xlsx::max_columns)
+        if (sheet.row_count() > rt::xlsx::max_rows || sheet.column_count() > rt::xlsx::max_columns)
             std::abort();
+        for (const auto& row : sheet.rows)
+            for (const auto& [column, cell] : row.cells)
+                if (cell.text.size() > rt::xlsx::max_text)
+                    std::abort();
     }
     return 0;
 }

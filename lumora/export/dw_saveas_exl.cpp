@@ -1,13 +1,15 @@
-// Grid export through a derived data store.
+// Grid export of what the user sees, written row by row.
 
 #include "export_p.h"
 #include <lumora/export/grid_export.h>
 
+#include <rt/grid/xlsx.h>
 #include <rt/value/errors.h>
 
 #include <QStringList>
 
 #include <memory>
+#include <vector>
 
 namespace lumora {
 
@@ -63,42 +65,40 @@ bool dw_saveas_exl(rt::datawindow* ad_dw, const QString& as_file)
     list->setsort(QStringLiteral("zx A"));
     list->sort();
 
-    // The export store: one text column per listed object, in screen order.
+    // The export: one text column per listed object, in screen order, written row by row as the
+    // rows are read (the writer keeps no more than a row in memory). A column's display text
+    // comes from its code table (LookUpDisplay), a computed field's from its expression.
     const long fields = list->rowcount();
-    QString definition = header;
-    // Per field: the describe text up to the row number, chosen once by the object's type.
-    std::vector<QString> describe_prefix;
-    describe_prefix.reserve(static_cast<std::size_t>(fields));
+    std::vector<int> columns;         // per field: the grid column, or 0
+    std::vector<QString> expressions; // per field without a grid column: what gives its text
+    QStringList headings;
     for (long j = 1; j <= fields; ++j) {
         const QString name = rt::dw_value_text(list->getitem(j, 2));
-        definition +=
-            QStringLiteral("column=(type=char(1) dbname=\"") + name + QStringLiteral("\" )") + crlf;
-        describe_prefix.push_back(
-            ad_dw->describe(QString(name + QStringLiteral(".type"))) == u"column"
-                ? QStringLiteral("evaluate('LookUpDisplay(") + name + QStringLiteral(")', ")
-                : QStringLiteral("evaluate('") + name + QStringLiteral("',"));
+        const bool column = ad_dw->describe(QString(name + QStringLiteral(".type"))) == u"column";
+        columns.push_back(column ? ad_dw->column_number(name) : 0);
+        expressions.push_back(column ? QStringLiteral("LookUpDisplay(") + name + u')' : name);
+        headings.append(rt::dw_value_text(list->getitem(j, 1)));
     }
-    definition += u')';
-    auto store = std::make_unique<rt::datastore>();
-    store->create(definition, error);
-    if (error.size() > 0)
+    rt::xlsx::writer out(as_file);
+    lxw_worksheet* sheet = out.add_sheet();
+    if (!sheet)
         return false;
-
+    for (int j = 0; j < static_cast<int>(fields); ++j)
+        if (!out.text(sheet, 0, j, headings[j]))
+            return false;
     // Rows that disappear while the user interface runs between rows are not read.
     for (long k = 1; k <= ad_dw->rowcount(); ++k) {
         detail::yield();
-        const long row = store->insertrow(0);
-        const QString row_text = QString::number(k) + u')';
-        for (long j = 1; j <= fields; ++j)
-            store->setitem(row, static_cast<int>(j),
-                           ad_dw->describe(QString(
-                               describe_prefix[static_cast<std::size_t>(j - 1)] + row_text)));
+        if (k + 1 > rt::xlsx::max_rows)
+            return false;
+        for (std::size_t j = 0; j < columns.size(); ++j) {
+            const QString text = columns[j] != 0 ? ad_dw->lookup_display(k, columns[j])
+                                                 : ad_dw->evaluate(expressions[j], k);
+            if (!out.text(sheet, static_cast<int>(k), static_cast<int>(j), text))
+                return false;
+        }
     }
-    store->insertrow(1);
-    for (long j = 1; j <= fields; ++j)
-        store->setitem(1, static_cast<int>(j), list->getitem(j, 1));
-
-    return store->saveas(as_file, rt::saveas_type::excel, false) == 1;
+    return out.commit(error);
 }
 
 } // namespace lumora

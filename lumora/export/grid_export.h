@@ -14,8 +14,11 @@
 /// lumora::dw_saveas_exl(&grid, QStringLiteral("/home/u/screen.xlsx"));     // true: saved
 /// \endcode
 ///
-/// Both write the workbook beside the target and rename it into place, so an existing file is
-/// either replaced whole or left as it was.
+/// Both write the workbook to an exclusive temporary file beside the target (beside the file a
+/// symbolic link points to; the link stays), check it, flush it to disk and rename it into place,
+/// so an existing file is either replaced whole or left as it was, also across a power cut. The
+/// replaced file keeps its permissions (and owner where the process may); a new one gets 0666
+/// less the umask. A directory or a write-protected file is never replaced.
 
 #include <lumora/lumora_export.h>
 
@@ -32,12 +35,21 @@ namespace lumora {
 /// rows below, "合计" and a SUM formula over the rows above in every column from B on in the row
 /// after the last, all columns fitted to their contents.
 ///
-/// Asks before replacing an existing file (title "保存") and reports every outcome in a message
-/// box titled with host::sys_ts(). Returns 1 when the workbook was saved (also when the
-/// spreadsheet program cannot be reached after the grid's own save), -1 when the grid has no rows,
-/// the user keeps the existing file or the grid's save fails. A failure of the spreadsheet program
-/// after it was reached throws rt::runtime_error; the file is then the grid's save or the
-/// program's, never a torn one. A null `datawin` throws rt::null_object_reference.
+/// The headings are packed from column A on, while the grid's save below them has every column,
+/// hidden ones included: with a hidden column the headings shift left of their data. With the
+/// second of three columns hidden, A1 and B1 hold the labels of the first and third columns,
+/// column B the hidden column's values and C1 the third column's name from the grid's own save.
+/// This is the prescribed sequence of operations, kept as it is.
+///
+/// Asks before replacing an existing file (title "保存"; a host that cannot ask, with no
+/// QApplication and no host::set_messagebox_handler(), keeps the file) and reports every outcome
+/// in a message box titled with host::sys_ts(). A directory or a write-protected file at
+/// `filename` is refused before the question, as a failed save ("导出数据失败!"). Returns 1 when
+/// the workbook was saved (also when the spreadsheet program cannot be reached after the grid's own
+/// save), -1 when the grid has no rows, the user keeps the existing file or the grid's save fails.
+/// A failure of the spreadsheet program after it was reached throws rt::runtime_error; the file is
+/// then the grid's save or the program's, never a torn one. A null `datawin` throws
+/// rt::null_object_reference.
 LUMORA_EXPORT std::int16_t uf_dwsaveas_excel(rt::datawindow* datawin, const QString& filename);
 
 /// Saves what the user sees of `ad_dw` to the workbook `as_file`, replacing any file there: the

@@ -8,6 +8,7 @@
 #include <rt/grid/xlsx.h>
 #include <rt/ui/messagebox.h>
 #include <rt/value/errors.h>
+#include <rt/value/file_replace.h>
 
 #include <QFileInfo>
 #include <QStringList>
@@ -34,10 +35,17 @@ std::int16_t uf_dwsaveas_excel(rt::datawindow* datawin, const QString& filename)
         rt::messagebox(title, QStringLiteral("请先检索数据再导出至Excel!"));
         return -1;
     }
+    // A directory, a write-protected file: nothing to ask about, the save cannot replace it.
+    if (!rt::replace_refusal(filename).isEmpty()) {
+        rt::messagebox(title, QStringLiteral("导出数据失败!"), rt::icon::stop);
+        return -1;
+    }
     if (QFileInfo::exists(filename) &&
         rt::messagebox(QStringLiteral("保存"), filename + QStringLiteral("已经存在,是否覆盖?"),
                        rt::icon::exclamation, rt::buttons::yes_no) != 1)
         return -1;
+    // The grid's save goes to the spreadsheet server from memory, not read back from the file.
+    const rt::xlsx::handoff handoff;
     if (datawin->saveas(filename, rt::saveas_type::xlsx, true) != 1) {
         rt::messagebox(title, QStringLiteral("导出数据失败!"), rt::icon::stop);
         return -1;

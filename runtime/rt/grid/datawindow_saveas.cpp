@@ -3,7 +3,8 @@
 #include <rt/grid/datawindow_p.h>
 #include <rt/grid/xlsx.h>
 
-#include <xlsxwriter.h>
+#include <cmath>
+#include <optional>
 
 namespace rt {
 
@@ -16,40 +17,64 @@ int datawindow::saveas(const QString& file, saveas_type type, bool headings) con
         return -1;
     xlsx::writer w(file);
     QString error;
-    if (!w.book())
-        return w.commit(error) ? 1 : -1;
-    lxw_worksheet* ws = workbook_add_worksheet(w.book(), nullptr);
+    lxw_worksheet* ws = w.add_sheet();
     if (!ws)
         return -1;
-    QByteArray utf8;
-    auto write_text = [&](lxw_row_t r, lxw_col_t c, const QString& text) {
-        // Texts beyond what a cell holds fail the save rather than being cut.
-        if (text.size() > xlsx::max_text)
+    // The workbook as written, for a spreadsheet server that opens it next (xlsx::handoff).
+    std::optional<xlsx::workbook> model;
+    xlsx::sheet* sheet = nullptr;
+    if (xlsx::handoff::active()) {
+        model.emplace();
+        sheet = &model->sheets.emplace_back();
+        sheet->name = QStringLiteral("Sheet1");
+        sheet->rows.reserve(d->rows.size() + 1);
+    }
+    auto text = [&](int r, int c, const QString& value) {
+        if (!w.text(ws, r, c, value))
             return false;
-        utf8 = text.toUtf8();
-        return worksheet_write_string(ws, r, c, utf8.constData(), nullptr) == LXW_NO_ERROR;
+        if (sheet && !value.isEmpty()) {
+            auto& x = sheet->make(r + 1, c + 1);
+            x.type = xlsx::cell::kind::text;
+            x.text = value;
+        }
+        return true;
     };
     if (headings)
         for (int c = 0; c < d->column_count(); ++c)
-            if (!write_text(0, static_cast<lxw_col_t>(c),
-                            d->columns[static_cast<std::size_t>(c)].name))
+            if (!text(0, c, d->columns[static_cast<std::size_t>(c)].name))
                 return -1;
     for (std::size_t r = 0; r < d->rows.size(); ++r) {
-        const auto lr = static_cast<lxw_row_t>(static_cast<long>(r) + first);
+        const int sheet_row = static_cast<int>(static_cast<long>(r) + first);
         const auto& row = d->rows[r];
         for (std::size_t c = 0; c < row.size(); ++c) {
-            const auto lc = static_cast<lxw_col_t>(c);
+            const int column = static_cast<int>(c);
+            // Texts beyond what a cell holds fail the save rather than being cut; a number
+            // beyond a double's range is kept as its text.
             if (const auto* s = std::get_if<QString>(&row[c])) {
-                if (!write_text(lr, lc, *s))
+                if (!text(sheet_row, column, *s))
                     return -1;
             } else if (const auto* number = std::get_if<decimal>(&row[c])) {
-                if (worksheet_write_number(ws, lr, lc, number->to_double(), nullptr) !=
-                    LXW_NO_ERROR)
+                const double value = number->to_double();
+                if (!std::isfinite(value)) {
+                    if (!text(sheet_row, column, number->to_text()))
+                        return -1;
+                    continue;
+                }
+                if (!w.number(ws, sheet_row, column, value))
                     return -1;
+                if (sheet) {
+                    auto& x = sheet->make(sheet_row + 1, column + 1);
+                    x.type = xlsx::cell::kind::number;
+                    x.number = value;
+                }
             }
         }
     }
-    return w.commit(error) ? 1 : -1;
+    if (!w.commit(error))
+        return -1;
+    if (model)
+        xlsx::handoff::offer(file, std::move(*model));
+    return 1;
 }
 
 } // namespace rt

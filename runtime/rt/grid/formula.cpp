@@ -217,14 +217,14 @@ private:
                 if (ref && i_ < f_.size() && (f_[i_] == u',' || f_[i_] == u')')) {
                     const auto [r1, c1, r2, c2] = *ref;
                     // Only cells that exist can hold numbers; texts are left out of a sum.
-                    for (int r = r1; r <= std::min<int>(r2, static_cast<int>(s_.rows.size())); ++r)
+                    for (int r = r1; r <= std::min(r2, s_.row_count()); ++r)
                         for (int k = c1; k <= c2; ++k)
                             if (const xlsx::cell* x = s_.at(r, k); x) {
                                 if (x->type == xlsx::cell::kind::formula && !x->has_result)
                                     return std::nullopt;
                                 if (x->type != xlsx::cell::kind::text)
                                     sum += x->number;
-                            } else if (static_cast<std::size_t>(r) > s_.rows.size()) {
+                            } else if (r > s_.row_count()) {
                                 break;
                             }
                 } else {

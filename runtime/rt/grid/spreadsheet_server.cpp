@@ -99,8 +99,11 @@ struct spreadsheet_server::state {
 
     void open(const QString& path)
     {
+        // The grid's save just made, when it is handed over, else the file as it is.
+        auto b = xlsx::handoff::take(path);
         QString error;
-        auto b = xlsx::read(path, error);
+        if (!b)
+            b = xlsx::read(path, error);
         if (!b)
             ole_refuse(error);
         books.push_back({QFileInfo(path).absoluteFilePath(), std::move(*b)});
@@ -184,8 +187,8 @@ struct spreadsheet_server::state {
     // whole rows or columns are cut to the sheet's extent).
     template <typename F> static void each_cell(xlsx::sheet& s, const area& a, bool create, F f)
     {
-        const int last_row = std::min<int>(a.r2, std::max<int>(static_cast<int>(s.rows.size()),
-                                                               a.r2 == xlsx::max_rows ? 0 : a.r2));
+        const int last_row =
+            std::min<int>(a.r2, std::max<int>(s.row_count(), a.r2 == xlsx::max_rows ? 0 : a.r2));
         const int width = s.column_count();
         const int last_column = std::min(a.c2, a.c2 == xlsx::max_columns ? width : a.c2);
         if (static_cast<long long>(last_row - a.r1 + 1) * (last_column - a.c1 + 1) > 4'000'000)
@@ -351,12 +354,11 @@ struct spreadsheet_server::state {
     {
         const int last = std::min(a.c2, s.column_count());
         std::vector<int> widest(static_cast<std::size_t>(std::max(0, last - a.c1 + 1)), -1);
-        const int last_row = std::min<int>(a.r2, static_cast<int>(s.rows.size()));
-        for (int r = a.r1; r <= last_row; ++r) {
-            const auto& row = s.rows[static_cast<std::size_t>(r - 1)];
-            for (int c = a.c1; c <= std::min<int>(last, static_cast<int>(row.size())); ++c) {
-                const auto& x = row[static_cast<std::size_t>(c - 1)];
-                if (x.type == xlsx::cell::kind::empty)
+        for (const auto& row : s.rows) {
+            if (row.number < a.r1 || row.number > a.r2)
+                continue;
+            for (const auto& [c, x] : row.cells) {
+                if (c < a.c1 || c > last || x.type == xlsx::cell::kind::empty)
                     continue;
                 int& w = widest[static_cast<std::size_t>(c - a.c1)];
                 w = std::max(w, shown_width(x));

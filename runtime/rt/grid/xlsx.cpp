@@ -2,9 +2,15 @@
 
 #include <rt/grid/xlsx.h>
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace rt::xlsx {
 
@@ -86,31 +92,130 @@ int number_width(double value)
                                     : static_cast<int>(number_text(value).size());
 }
 
+namespace {
+
+template <typename Rows> auto find_row(Rows& rows, int number)
+{
+    return std::lower_bound(rows.begin(), rows.end(), number,
+                            [](const auto& r, int n) { return r.number < n; });
+}
+
+template <typename Cells> auto find_cell(Cells& cells, int column)
+{
+    return std::lower_bound(cells.begin(), cells.end(), column,
+                            [](const auto& e, int c) { return e.column < c; });
+}
+
+} // namespace
+
 const cell* sheet::at(int row, int column) const
 {
-    if (row < 1 || column < 1 || static_cast<std::size_t>(row) > rows.size())
+    const auto r = find_row(rows, row);
+    if (r == rows.end() || r->number != row)
         return nullptr;
-    const auto& r = rows[static_cast<std::size_t>(row - 1)];
-    return static_cast<std::size_t>(column) > r.size() ? nullptr
-                                                       : &r[static_cast<std::size_t>(column - 1)];
+    const auto c = find_cell(r->cells, column);
+    return c == r->cells.end() || c->column != column ? nullptr : &c->value;
 }
 
 cell& sheet::make(int row, int column)
 {
-    if (rows.size() < static_cast<std::size_t>(row))
-        rows.resize(static_cast<std::size_t>(row));
-    auto& r = rows[static_cast<std::size_t>(row - 1)];
-    if (r.size() < static_cast<std::size_t>(column))
-        r.resize(static_cast<std::size_t>(column));
-    return r[static_cast<std::size_t>(column - 1)];
+    auto r = !rows.empty() && rows.back().number == row ? rows.end() - 1 : find_row(rows, row);
+    if (r == rows.end() || r->number != row)
+        r = rows.insert(r, stored_row{row, {}});
+    auto& cells = r->cells;
+    if (cells.empty() || cells.back().column < column)
+        return cells.emplace_back(entry{column, {}}).value;
+    auto c = find_cell(cells, column);
+    if (c == cells.end() || c->column != column)
+        c = cells.insert(c, entry{column, {}});
+    return c->value;
+}
+
+int sheet::row_count() const
+{
+    return rows.empty() ? 0 : rows.back().number;
 }
 
 int sheet::column_count() const
 {
-    std::size_t n = 0;
+    int n = 0;
     for (const auto& r : rows)
-        n = std::max(n, r.size());
-    return static_cast<int>(n);
+        if (!r.cells.empty())
+            n = std::max(n, r.cells.back().column);
+    return n;
+}
+
+namespace {
+
+thread_local handoff* current_handoff = nullptr;
+
+// What identifies a file's contents without reading them: the file, its size and modification.
+struct identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    bool operator==(const identity& o) const
+    {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+std::optional<identity> identify(const QString& path)
+{
+    struct stat s {};
+    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
+        return std::nullopt;
+    return identity{s.st_dev, s.st_ino, s.st_size, s.st_mtim};
+}
+
+} // namespace
+
+struct handoff::offered {
+    QString path; // canonical
+    identity file;
+    std::optional<workbook> book;
+};
+
+handoff::handoff() : d(std::make_unique<offered>()), previous_(current_handoff)
+{
+    current_handoff = this;
+}
+
+handoff::~handoff()
+{
+    current_handoff = previous_;
+}
+
+bool handoff::active()
+{
+    return current_handoff != nullptr;
+}
+
+void handoff::offer(const QString& path, workbook book)
+{
+    if (!current_handoff)
+        return;
+    auto& d = *current_handoff->d;
+    const auto file = identify(path);
+    d.book.reset();
+    if (!file)
+        return;
+    d.path = QFileInfo(path).canonicalFilePath();
+    d.file = *file;
+    d.book = std::move(book);
+}
+
+std::optional<workbook> handoff::take(const QString& path)
+{
+    if (!current_handoff || !current_handoff->d->book)
+        return std::nullopt;
+    auto& d = *current_handoff->d;
+    const auto file = identify(path);
+    if (!file || !(*file == d.file) || QFileInfo(path).canonicalFilePath() != d.path)
+        return std::nullopt;
+    return std::exchange(d.book, std::nullopt);
 }
 
 } // namespace rt::xlsx

@@ -1,16 +1,20 @@
 #pragma once
 
+#include <rt/value/file_replace.h>
+
 #include <QString>
 #include <QStringView>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
 
 struct lxw_workbook;
 struct lxw_worksheet;
+struct lxw_format;
 
 namespace rt::xlsx {
 
@@ -27,17 +31,32 @@ struct cell {
     QString text;            ///< text, or a formula in A1 form without the leading "="
 };
 
-/// One worksheet: rows of cells (row 1 at index 0), column widths in character units.
+/// One worksheet, stored sparsely: only rows that hold cells, and in them only those cells, so
+/// that a cell far out (XFD1048576) costs what one cell costs.
 struct sheet {
+    /// A cell with its 1-based column number.
+    struct entry {
+        int column;
+        xlsx::cell value;
+    };
+    /// A row that holds cells: its 1-based number and its cells by ascending column.
+    struct stored_row {
+        int number;
+        std::vector<entry> cells;
+    };
+
     QString name;
-    std::vector<std::vector<cell>> rows;
+    std::vector<stored_row> rows; ///< by ascending row number
     std::map<int, double> widths; ///< 1-based column → width
 
-    /// The cell at (row, column), 1-based; nullptr when the sheet does not reach it.
+    /// The cell at (row, column), 1-based; nullptr when there is none.
     const cell* at(int row, int column) const;
-    /// The cell at (row, column), created (with the rows and columns before it) when missing.
+    /// The cell at (row, column), created empty when missing. Appending in reading order (rows
+    /// and columns ascending) is cheap.
     cell& make(int row, int column);
-    /// Number of columns of the widest row.
+    /// Number of the last row that holds cells (0 when none).
+    int row_count() const;
+    /// Number of the rightmost column that holds a cell (0 when none).
     int column_count() const;
 };
 
@@ -53,9 +72,34 @@ std::optional<workbook> read(const QString& path, QString& error);
 /// Reads a workbook from the bytes of an .xlsx file (used by the fuzz target).
 std::optional<workbook> read_bytes(const QByteArray& bytes, QString& error);
 
-/// Writes `book` to `path` as .xlsx, beside the target first and then renamed into place.
-/// Returns false with a description in `error`; an earlier file at `path` is then untouched.
+/// Writes `book` to `path` as .xlsx through a writer. Returns false with a description in
+/// `error`; an earlier file at `path` is then untouched.
 bool write(const workbook& book, const QString& path, QString& error);
+
+/// Hands a workbook just written from the writer to the next reader of the same file, in the same
+/// thread, while an object of this class lives: the in-process spreadsheet server then opens the
+/// grid's own save without reading the file back. The file must be unchanged since it was written
+/// (same file, size and modification time); otherwise, and when nothing was handed over, the
+/// file is read. Whatever is not taken is dropped with the object.
+class handoff {
+public:
+    handoff();
+    ~handoff();
+    handoff(const handoff&) = delete;
+    handoff& operator=(const handoff&) = delete;
+
+    /// True while a handoff lives in this thread (a writer then builds the model it offers).
+    static bool active();
+    /// Offers `book`, just written to `path`, to the next take(path).
+    static void offer(const QString& path, workbook book);
+    /// The workbook offered for `path`, if the file is still the one written.
+    static std::optional<workbook> take(const QString& path);
+
+private:
+    struct offered;
+    std::unique_ptr<offered> d;
+    handoff* previous_;
+};
 
 /// Column letters of a 1-based column number: 1 → "A", 26 → "Z", 27 → "AA", 16384 → "XFD".
 QString column_letters(int column);
@@ -74,25 +118,50 @@ inline constexpr int max_columns = 16384;
 /// Largest text a cell holds, in UTF-16 code units.
 inline constexpr int max_text = 32767;
 
-/// A workbook file under construction with libxlsxwriter: it is written beside the target and
-/// renamed into place by commit(); destroyed without commit() it leaves no trace.
+/// A workbook file under construction with libxlsxwriter (constant-memory mode: rows are written
+/// in ascending order). It goes to an exclusive temporary file beside the target, and so do
+/// libxlsxwriter's working files; commit() checks every cell reached the file, then replaces the
+/// target durably (rt::file_replacement). Destroyed without commit() it leaves no trace.
 class writer {
 public:
-    /// Opens the temporary file (constant-memory mode: rows are written in ascending order).
     explicit writer(const QString& path);
     ~writer();
     writer(const writer&) = delete;
     writer& operator=(const writer&) = delete;
 
-    /// The workbook, or nullptr when the temporary file could not be opened.
+    /// The workbook, or nullptr when the target cannot be replaced or the temporary file could
+    /// not be made (commit() then says why).
     lxw_workbook* book() const { return book_; }
-    /// Closes the workbook and renames it onto the target. Returns false with `error` set.
+    /// Adds a worksheet (an empty name: libxlsxwriter's default), nullptr on failure.
+    lxw_worksheet* add_sheet(const QString& name = {});
+
+    /// The cell writers: false with the reason kept for commit() when libxlsxwriter refuses.
+    /// A text longer than max_text is refused rather than cut; a number beyond what a cell holds
+    /// (infinite, not a number) is written as the text `shown` (number_text() when empty).
+    bool text(lxw_worksheet* ws, int row, int column, const QString& value,
+              lxw_format* f = nullptr);
+    bool number(lxw_worksheet* ws, int row, int column, double value, lxw_format* f = nullptr,
+                const QString& shown = {});
+    bool boolean(lxw_worksheet* ws, int row, int column, bool value, lxw_format* f = nullptr);
+    bool blank(lxw_worksheet* ws, int row, int column, lxw_format* f);
+    /// A formula in A1 form without the leading "=", with its computed result when there is one.
+    bool formula(lxw_worksheet* ws, int row, int column, const QString& a1,
+                 std::optional<double> result, lxw_format* f = nullptr);
+
+    /// Closes the workbook, checks the file (every part intact, every cell written present) and
+    /// renames it onto the target. Returns false with `error` set; the target is then untouched.
     bool commit(QString& error);
 
 private:
-    QString path_;
-    QString temp_;
+    bool check(int result, int row, int column); // an lxw_error
+    bool verify(QString& error) const;
+
+    std::unique_ptr<file_replacement> out_;
+    QByteArray tmpdir_;
     lxw_workbook* book_ = nullptr;
+    QString error_;
+    QByteArray utf8_;
+    long long cells_ = 0;
 };
 
 } // namespace rt::xlsx

@@ -10,6 +10,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace rt::xlsx {
@@ -18,11 +19,27 @@ namespace {
 
 using zip_ptr = std::unique_ptr<zip_t, decltype(&zip_discard)>;
 
+// What one part may inflate to: a multiple of its packed size (XML that the writers here make
+// packs 5 to 20 times; a crafted part a thousand times), and never more than a fixed size. A run of
+// text without markup longer than any cell's text (32,767 characters, escaped) ends the part too:
+// the XML reader would hold it whole.
+constexpr zip_uint64_t max_inflation = 100;
+constexpr zip_uint64_t min_inflated_limit = zip_uint64_t(1) << 20;
+constexpr zip_uint64_t max_inflated = zip_uint64_t(1) << 30;
+constexpr qsizetype max_text_run = qsizetype(1) << 20;
+
 // An XML part of the package, parsed while it is inflated: the whole part is never in memory.
 class part_reader {
 public:
-    part_reader(zip_t* archive, const char* name) : file_(zip_fopen(archive, name, 0), &zip_fclose)
+    part_reader(zip_t* archive, const char* name)
+        : name_(QString::fromUtf8(name)), file_(zip_fopen(archive, name, 0), &zip_fclose)
     {
+        zip_stat_t status;
+        zip_stat_init(&status);
+        if (file_ && zip_stat(archive, name, 0, &status) == 0 &&
+            (status.valid & ZIP_STAT_COMP_SIZE) != 0 && status.comp_size < max_inflated)
+            limit_ = std::min(max_inflated,
+                              std::max(min_inflated_limit, status.comp_size * max_inflation));
     }
     bool exists() const { return file_ != nullptr; }
 
@@ -36,7 +53,24 @@ public:
         }
     }
     QXmlStreamReader& xml() { return xml_; }
-    bool failed() const { return xml_.hasError() || read_error_; }
+    bool failed() const { return xml_.hasError() || !problem_.isEmpty(); }
+    /// Why the part could not be read; empty when it could.
+    QString problem() const
+    {
+        if (!problem_.isEmpty())
+            return problem_;
+        return xml_.hasError()
+                   ? QStringLiteral("the part %1 is damaged (%2)").arg(name_, xml_.errorString())
+                   : QString();
+    }
+    /// Gives up on the part with `why` as the problem; next() then reaches the end.
+    void stop(const QString& why)
+    {
+        if (problem_.isEmpty())
+            problem_ = why;
+        done_ = true;
+        xml_.raiseError(why);
+    }
 
 private:
     void refill()
@@ -45,21 +79,46 @@ private:
         const zip_int64_t n = zip_fread(file_.get(), chunk_.data(), chunk_.size());
         if (n <= 0) {
             done_ = true;
-            read_error_ = n < 0;
+            if (n < 0)
+                problem_ = QStringLiteral("the part %1 cannot be inflated").arg(name_);
             // Lets the reader report the premature end as its final error.
             xml_.addData(QByteArray());
             return;
         }
+        inflated_ += static_cast<zip_uint64_t>(n);
+        if (inflated_ > limit_) {
+            stop(QStringLiteral("the part %1 inflates to more than %2 bytes, beyond what its "
+                                "packed size allows")
+                     .arg(name_)
+                     .arg(limit_));
+            return;
+        }
         chunk_.resize(static_cast<qsizetype>(n));
+        const qsizetype first = chunk_.indexOf('<');
+        const qsizetype last = chunk_.lastIndexOf('<');
+        if ((first < 0 ? run_ + n : run_ + first) > max_text_run) {
+            stop(QStringLiteral("the part %1 holds a text longer than a cell can").arg(name_));
+            return;
+        }
+        run_ = first < 0 ? run_ + n : n - last - 1;
         xml_.addData(chunk_);
     }
 
+    QString name_;
     std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file_;
     QXmlStreamReader xml_;
     QByteArray chunk_;
+    QString problem_;
+    zip_uint64_t limit_ = max_inflated;
+    zip_uint64_t inflated_ = 0;
+    qsizetype run_ = 0; // bytes since the last "<"
     bool done_ = false;
-    bool read_error_ = false;
 };
+
+QString too_long(const QString& where)
+{
+    return QStringLiteral("%1 holds a text longer than %2 characters").arg(where).arg(max_text);
+}
 
 bool is_start(const part_reader& p, QXmlStreamReader::TokenType t, QStringView name)
 {
@@ -77,7 +136,7 @@ halign align_of(QStringView horizontal)
     return halign::general;
 }
 
-std::vector<QString> read_shared_strings(zip_t* archive)
+std::vector<QString> read_shared_strings(zip_t* archive, QString& error)
 {
     std::vector<QString> strings;
     part_reader p(archive, "xl/sharedStrings.xml");
@@ -101,13 +160,19 @@ std::vector<QString> read_shared_strings(zip_t* archive)
             else if (name == u"t")
                 in_t = false;
         } else if (t == QXmlStreamReader::Characters && in_t && phonetic == 0 && !strings.empty()) {
-            strings.back() += p.xml().text();
+            QString& text = strings.back();
+            if (text.size() + p.xml().text().size() > max_text)
+                p.stop(too_long(QStringLiteral("shared string %1").arg(strings.size() - 1)));
+            else
+                text += p.xml().text();
         }
     }
+    if (p.failed())
+        error = p.problem();
     return strings;
 }
 
-std::vector<halign> read_alignments(zip_t* archive)
+std::vector<halign> read_alignments(zip_t* archive, QString& error)
 {
     std::vector<halign> aligns;
     part_reader p(archive, "xl/styles.xml");
@@ -128,6 +193,8 @@ std::vector<halign> read_alignments(zip_t* archive)
             in_xfs = false;
         }
     }
+    if (p.failed())
+        error = p.problem();
     return aligns;
 }
 
@@ -168,7 +235,7 @@ std::vector<sheet_ref> read_sheet_list(zip_t* archive, QString& error)
         }
     }
     if (p.failed())
-        error = QStringLiteral("the workbook part is damaged");
+        error = p.problem();
     return sheets;
 }
 
@@ -246,7 +313,12 @@ bool read_sheet(zip_t* archive, const QString& part, const std::vector<QString>&
                         out.widths[c] = width;
             }
         } else if (t == QXmlStreamReader::Characters && text_of != in::none) {
-            (text_of == in::f ? formula : value) += x.text();
+            QString& text = text_of == in::f ? formula : value;
+            if (text.size() + x.text().size() > max_text) {
+                error = too_long(QStringLiteral("cell %1%2").arg(column_letters(column)).arg(row));
+                return false;
+            }
+            text += x.text();
         } else if (t == QXmlStreamReader::EndElement) {
             const auto name = x.name();
             if (name == u"v" || name == u"f" || name == u"t") {
@@ -297,7 +369,7 @@ bool read_sheet(zip_t* archive, const QString& part, const std::vector<QString>&
         }
     }
     if (p.failed()) {
-        error = QStringLiteral("worksheet %1 is damaged").arg(part);
+        error = p.problem();
         return false;
     }
     return true;
@@ -312,10 +384,21 @@ std::optional<workbook> read_archive(zip_t* archive, QString& error)
         error = QStringLiteral("the workbook has no worksheet");
         return std::nullopt;
     }
-    const auto strings = read_shared_strings(archive);
-    const auto aligns = read_alignments(archive);
+    const auto strings = read_shared_strings(archive, error);
+    if (!error.isEmpty())
+        return std::nullopt;
+    const auto aligns = read_alignments(archive, error);
+    if (!error.isEmpty())
+        return std::nullopt;
     workbook book;
+    QSet<QString> parts;
     for (const auto& ref : refs) {
+        // A part listed again would be read, and held, once per listing.
+        if (parts.contains(ref.part)) {
+            error = QStringLiteral("the worksheet part %1 is listed twice").arg(ref.part);
+            return std::nullopt;
+        }
+        parts.insert(ref.part);
         sheet s;
         s.name = ref.name;
         if (!read_sheet(archive, ref.part, strings, aligns, s, error))

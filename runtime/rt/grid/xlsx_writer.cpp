@@ -1,64 +1,210 @@
-// Writing .xlsx workbooks with libxlsxwriter, beside the target and then renamed into place.
+// Writing .xlsx workbooks with libxlsxwriter: every cell checked, the file checked, then put in
+// place by rt::file_replacement.
 
 #include <rt/grid/xlsx.h>
 
+#include <QByteArrayView>
 #include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
+#include <QStringEncoder>
 
 #include <xlsxwriter.h>
+#include <zip.h>
 
-#include <cstdio>
+#include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace rt::xlsx {
 
-writer::writer(const QString& path) : path_(path)
+writer::writer(const QString& path) : out_(std::make_unique<file_replacement>(path))
 {
-    const QFileInfo target(path);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                        QStringLiteral(".XXXXXX"));
-    temp.setAutoRemove(false);
-    if (!temp.open())
+    if (!out_->ok())
         return;
-    temp_ = temp.fileName();
-    temp.close();
+    // libxlsxwriter's working files go beside the target: a full or read-only $TMPDIR does not
+    // matter, and a full disk here fails the save.
+    tmpdir_ = QFile::encodeName(out_->directory());
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
-    book_ = workbook_new_opt(QFile::encodeName(temp_).constData(), &options);
+    options.tmpdir = tmpdir_.data();
+    book_ = workbook_new_opt(QFile::encodeName(out_->open_name()).constData(), &options);
     if (!book_)
-        QFile::remove(temp_);
+        error_ = QStringLiteral("cannot start a workbook in %1").arg(out_->directory());
 }
 
 writer::~writer()
 {
-    if (book_) {
-        // Abandoned: close what libxlsxwriter holds, then drop the half-made file.
+    // Abandoned: close what libxlsxwriter holds; file_replacement drops the half-made file.
+    if (book_)
         workbook_close(book_);
-        QFile::remove(temp_);
+}
+
+lxw_worksheet* writer::add_sheet(const QString& name)
+{
+    if (!book_)
+        return nullptr;
+    lxw_worksheet* ws =
+        workbook_add_worksheet(book_, name.isEmpty() ? nullptr : name.toUtf8().constData());
+    if (!ws && error_.isEmpty())
+        error_ = QStringLiteral("cannot add worksheet %1").arg(name);
+    return ws;
+}
+
+bool writer::check(int result, int row, int column)
+{
+    if (result == LXW_NO_ERROR) {
+        ++cells_;
+        return true;
     }
+    if (error_.isEmpty())
+        error_ = QStringLiteral("cell %1%2: %3")
+                     .arg(column_letters(column + 1))
+                     .arg(row + 1)
+                     .arg(QString::fromUtf8(lxw_strerror(static_cast<lxw_error>(result))));
+    return false;
+}
+
+bool writer::text(lxw_worksheet* ws, int row, int column, const QString& value, lxw_format* f)
+{
+    if (value.size() > max_text) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("cell %1%2: a text longer than %3 characters")
+                         .arg(column_letters(column + 1))
+                         .arg(row + 1)
+                         .arg(max_text);
+        return false;
+    }
+    if (value.isEmpty()) // libxlsxwriter writes an empty text as a blank cell
+        return blank(ws, row, column, f);
+    // Encoded into one buffer that every cell reuses: no allocation per cell.
+    const qsizetype room = value.size() * 3 + 1;
+    if (utf8_.size() < room)
+        utf8_.resize(room);
+    QStringEncoder encode(QStringEncoder::Utf8);
+    *encode.appendToBuffer(utf8_.data(), value) = '\0';
+    // Always a text cell: a leading "=" never turns it into a formula.
+    return check(worksheet_write_string(ws, static_cast<lxw_row_t>(row),
+                                        static_cast<lxw_col_t>(column), utf8_.constData(), f),
+                 row, column);
+}
+
+bool writer::number(lxw_worksheet* ws, int row, int column, double value, lxw_format* f,
+                    const QString& shown)
+{
+    // A cell holds finite doubles only: "INF" or "NAN" would make a file no reader accepts.
+    if (!std::isfinite(value))
+        return text(ws, row, column, shown.isEmpty() ? number_text(value) : shown, f);
+    return check(worksheet_write_number(ws, static_cast<lxw_row_t>(row),
+                                        static_cast<lxw_col_t>(column), value, f),
+                 row, column);
+}
+
+bool writer::boolean(lxw_worksheet* ws, int row, int column, bool value, lxw_format* f)
+{
+    return check(worksheet_write_boolean(ws, static_cast<lxw_row_t>(row),
+                                         static_cast<lxw_col_t>(column), value, f),
+                 row, column);
+}
+
+bool writer::blank(lxw_worksheet* ws, int row, int column, lxw_format* f)
+{
+    if (!f) // libxlsxwriter writes nothing for a blank without a format
+        return true;
+    return check(
+        worksheet_write_blank(ws, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column), f),
+        row, column);
+}
+
+bool writer::formula(lxw_worksheet* ws, int row, int column, const QString& a1,
+                     std::optional<double> result, lxw_format* f)
+{
+    utf8_ = (u'=' + a1).toUtf8();
+    const auto r = static_cast<lxw_row_t>(row);
+    const auto c = static_cast<lxw_col_t>(column);
+    if (result && !std::isfinite(*result))
+        return check(worksheet_write_formula_str(ws, r, c, utf8_.constData(), f,
+                                                 number_text(*result).toUtf8().constData()),
+                     row, column);
+    return check(worksheet_write_formula_num(ws, r, c, utf8_.constData(), f, result.value_or(0)),
+                 row, column);
+}
+
+bool writer::verify(QString& error) const
+{
+    int code = 0;
+    const std::unique_ptr<zip_t, decltype(&zip_discard)> archive(
+        zip_open(QFile::encodeName(out_->open_name()).constData(), ZIP_RDONLY | ZIP_CHECKCONS,
+                 &code),
+        &zip_discard);
+    if (!archive) {
+        error = QStringLiteral("the written workbook is no zip file");
+        return false;
+    }
+    // Every part is read to its end, so that libzip checks its size and checksum; in the
+    // worksheets each written cell is one "<c r=" element.
+    static const QByteArray marker = QByteArrayLiteral("<c r=\"");
+    long long cells = 0;
+    QByteArray chunk(1 << 16, Qt::Uninitialized);
+    const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
+    for (zip_int64_t i = 0; i < entries; ++i) {
+        const char* name = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), 0);
+        std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(
+            zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0), &zip_fclose);
+        if (!name || !file) {
+            error = QStringLiteral("the written workbook is damaged");
+            return false;
+        }
+        const bool sheet = std::strncmp(name, "xl/worksheets/sheet", 19) == 0;
+        QByteArray tail; // the end of the previous chunk, for a marker split across two
+        for (;;) {
+            const zip_int64_t n = zip_fread(file.get(), chunk.data(), 1 << 16);
+            if (n < 0) {
+                error = QStringLiteral("the written workbook is damaged (%1)")
+                            .arg(QString::fromUtf8(name));
+                return false;
+            }
+            if (n == 0)
+                break;
+            if (!sheet)
+                continue;
+            const QByteArrayView data(chunk.constData(), n);
+            const QByteArray joined =
+                tail + data.first(std::min<qsizetype>(n, marker.size() - 1)).toByteArray();
+            for (qsizetype at = joined.indexOf(marker); at >= 0;
+                 at = joined.indexOf(marker, at + 1))
+                ++cells;
+            for (qsizetype at = data.indexOf(marker); at >= 0; at = data.indexOf(marker, at + 1))
+                ++cells;
+            tail = data.last(std::min<qsizetype>(n, marker.size() - 1)).toByteArray();
+        }
+    }
+    if (cells != cells_) {
+        error = QStringLiteral("the written workbook lost cells (%1 of %2 present)")
+                    .arg(cells)
+                    .arg(cells_);
+        return false;
+    }
+    return true;
 }
 
 bool writer::commit(QString& error)
 {
     if (!book_) {
-        error = QStringLiteral("cannot create a file beside %1").arg(path_);
+        error = error_.isEmpty() ? out_->error() : error_;
         return false;
     }
     const lxw_error result = workbook_close(std::exchange(book_, nullptr));
-    if (result != LXW_NO_ERROR) {
-        error = QString::fromUtf8(lxw_strerror(result));
-        QFile::remove(temp_);
+    if (!error_.isEmpty()) {
+        error = error_;
         return false;
     }
-    // The workbook gets the permissions an existing file had, else those of a new file.
-    QFile::setPermissions(temp_, QFile::exists(path_) ? QFile::permissions(path_)
-                                                      : QFile::ReadOwner | QFile::WriteOwner |
-                                                            QFile::ReadGroup | QFile::ReadOther);
-    if (std::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(path_).constData()) !=
-        0) {
-        error = QStringLiteral("cannot replace %1").arg(path_);
-        QFile::remove(temp_);
+    if (result != LXW_NO_ERROR) {
+        error = QString::fromUtf8(lxw_strerror(result));
+        return false;
+    }
+    if (!verify(error))
+        return false;
+    if (!out_->commit()) {
+        error = out_->error();
         return false;
     }
     return true;
@@ -89,51 +235,44 @@ bool write(const workbook& book, const QString& path, QString& error)
         return w.commit(error);
     lxw_format* formats[5] = {};
     for (const auto& s : book.sheets) {
-        lxw_worksheet* ws = workbook_add_worksheet(
-            w.book(), s.name.isEmpty() ? nullptr : s.name.toUtf8().constData());
-        if (!ws) {
-            error = QStringLiteral("cannot add worksheet %1").arg(s.name);
-            return false;
-        }
+        lxw_worksheet* ws = w.add_sheet(s.name);
+        if (!ws)
+            return w.commit(error);
         for (const auto& [column, width] : s.widths)
-            worksheet_set_column(ws, static_cast<lxw_col_t>(column - 1),
-                                 static_cast<lxw_col_t>(column - 1), width, nullptr);
-        for (std::size_t r = 0; r < s.rows.size(); ++r) {
-            const auto& row = s.rows[r];
-            for (std::size_t c = 0; c < row.size(); ++c) {
-                const cell& x = row[c];
-                const auto lr = static_cast<lxw_row_t>(r);
-                const auto lc = static_cast<lxw_col_t>(c);
+            if (worksheet_set_column(ws, static_cast<lxw_col_t>(column - 1),
+                                     static_cast<lxw_col_t>(column - 1), width,
+                                     nullptr) != LXW_NO_ERROR) {
+                error =
+                    QStringLiteral("cannot set the width of column %1").arg(column_letters(column));
+                return false;
+            }
+        for (const auto& row : s.rows) {
+            for (const auto& [column, x] : row.cells) {
+                const int lr = row.number - 1;
+                const int lc = column - 1;
                 lxw_format* f = format_for(w.book(), x.align, formats);
-                lxw_error e = LXW_NO_ERROR;
+                bool ok = true;
                 switch (x.type) {
                 case cell::kind::empty:
                     if (f)
-                        e = worksheet_write_blank(ws, lr, lc, f);
+                        ok = w.blank(ws, lr, lc, f);
                     break;
                 case cell::kind::number:
-                    e = worksheet_write_number(ws, lr, lc, x.number, f);
+                    ok = w.number(ws, lr, lc, x.number, f);
                     break;
                 case cell::kind::boolean:
-                    e = worksheet_write_boolean(ws, lr, lc, x.number != 0, f);
+                    ok = w.boolean(ws, lr, lc, x.number != 0, f);
                     break;
                 case cell::kind::text:
-                    // Always a text cell: a leading "=" never turns it into a formula.
-                    e = worksheet_write_string(ws, lr, lc, x.text.toUtf8().constData(), f);
+                    ok = w.text(ws, lr, lc, x.text, f);
                     break;
                 case cell::kind::formula:
-                    e = worksheet_write_formula_num(ws, lr, lc,
-                                                    (u'=' + x.text).toUtf8().constData(), f,
-                                                    x.has_result ? x.number : 0);
+                    ok = w.formula(ws, lr, lc, x.text,
+                                   x.has_result ? std::optional(x.number) : std::nullopt, f);
                     break;
                 }
-                if (e != LXW_NO_ERROR) {
-                    error = QStringLiteral("cell %1%2: %3")
-                                .arg(column_letters(static_cast<int>(c) + 1))
-                                .arg(r + 1)
-                                .arg(QString::fromUtf8(lxw_strerror(e)));
-                    return false;
-                }
+                if (!ok)
+                    return w.commit(error);
             }
         }
     }

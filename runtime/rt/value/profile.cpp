@@ -1,10 +1,10 @@
 #include <rt/value/profile.h>
 
 #include <rt/value/codepage.h>
+#include <rt/value/file_replace.h>
 #include <rt/value/profile_p.h>
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace rt {
@@ -312,12 +312,8 @@ int set_profile_string(const QString& file, const QString& section, const QStrin
         return -1;
 
     // Written beside the file and renamed over it: a crash leaves the old file or the new one.
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return -1;
-    if (out.write(*bytes) != bytes->size())
-        return -1;
-    return out.commit() ? 1 : -1;
+    file_replacement out(file);
+    return out.write(*bytes) && out.commit() ? 1 : -1;
 }
 
 } // namespace rt

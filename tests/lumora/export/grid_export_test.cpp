@@ -1,6 +1,7 @@
 #include <lumora/export/grid_export.h>
 
 #include "test_files.h"
+#include "test_process.h"
 
 #include <lumora/host.h>
 
@@ -11,6 +12,7 @@
 
 #include "recording_server.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -23,6 +25,13 @@
 #include <QTextStream>
 
 #include <memory>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 using qorv::test::read_file;
 
@@ -178,6 +187,38 @@ std::unique_ptr<rt::datawindow> make_screen_grid(int rows)
         dw->setitem(k, 4, QStringLiteral("h"));
     }
     return dw;
+}
+
+// Files written by this process may grow to `bytes` at most while it lives: writing beyond fails
+// (EFBIG) as it would on a full disk.
+class file_size_limit {
+public:
+    explicit file_size_limit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~file_size_limit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+    file_size_limit(const file_size_limit&) = delete;
+    file_size_limit& operator=(const file_size_limit&) = delete;
+
+private:
+    rlimit saved_{};
+};
+
+// A host without any Qt application and without a message-box handler (a service, a command-line
+// tool) exports over the existing `file`; prints the result.
+int export_without_window(const char* file)
+{
+    auto dw = make_grid(wide_grid(3, false), 2);
+    std::printf("%d\n", lumora::uf_dwsaveas_excel(dw.get(), QString::fromLocal8Bit(file)));
+    return 0;
 }
 
 } // namespace
@@ -347,6 +388,121 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
+    // Nobody can answer the overwrite question: it is answered No, silently, and the file stays.
+    void no_window_host()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("kept.xlsx"));
+        const QByteArray old = "an earlier workbook";
+        QVERIFY(qorv::test::write_file(file, old));
+        const auto run = qorv::test::run_process(QCoreApplication::applicationFilePath(),
+                                                 {QStringLiteral("--export-without-window"), file});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, QStringLiteral("-1\n"));
+        QCOMPARE(run.err, QString());
+        QCOMPARE(read_file(file), old);
+    }
+
+    // Targets that cannot be replaced: refused (a directory or a write-protected file before the
+    // overwrite question), a write that fails midway (as on a full disk, here a file size limit)
+    // reported; the old file stays byte for byte and nothing is left beside it.
+    void unwritable_targets_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("automation");
+        for (const char* kind : {"directory", "write-protected", "write fails"}) {
+            QTest::addRow("%s, uf_dwsaveas_excel", kind) << QString::fromLatin1(kind) << true;
+            QTest::addRow("%s, dw_saveas_exl", kind) << QString::fromLatin1(kind) << false;
+        }
+    }
+    void unwritable_targets()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, automation);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("t.xlsx"));
+        const QByteArray old = "an earlier workbook";
+        if (kind == u"directory") {
+            QVERIFY(QDir().mkdir(file));
+        } else {
+            QVERIFY(qorv::test::write_file(file, old));
+            if (kind == u"write-protected")
+                QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup |
+                                                        QFile::ReadOther));
+        }
+        message_log box;
+        server_log server;
+        const bool big = kind == u"write fails";
+        auto dw = big ? make_screen_grid(40000) : make_grid(wide_grid(3, false), 2);
+        {
+            file_size_limit limit(big ? 64 * 1024 : RLIM_INFINITY);
+            if (automation)
+                QCOMPARE(lumora::uf_dwsaveas_excel(dw.get(), file), -1);
+            else
+                QVERIFY(!lumora::dw_saveas_exl(dw.get(), file));
+        }
+        if (automation) {
+            QStringList expected{title + QStringLiteral("|导出数据失败!|stop")};
+            if (big) // refused only once the question was answered and the save tried
+                expected.prepend(
+                    QStringLiteral("保存|%1已经存在,是否覆盖?|exclamation|yes_no").arg(file));
+            QCOMPARE(box.lines, expected);
+        }
+        QCOMPARE(server.connects, 0);
+        if (kind != u"directory")
+            QCOMPARE(read_file(file), old);
+        QCOMPARE(QDir(dir.path())
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                     .size(),
+                 1);
+    }
+
+    // A full $TMPDIR (a 64 KiB file system, where it can be mounted) is not where the workbook's
+    // working files go: the export succeeds and the workbook is whole.
+    void full_tmpdir()
+    {
+        QTemporaryDir dir;
+        const QString small = dir.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkdir(small));
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a small file system here");
+        const bool had_tmpdir = qEnvironmentVariableIsSet("TMPDIR");
+        const QByteArray saved = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(small));
+        const QString file = dir.filePath(QStringLiteral("big.xlsx"));
+        QVERIFY(qorv::test::write_file(file, "an earlier workbook"));
+        auto dw = make_screen_grid(40000);
+        const bool saved_ok = lumora::dw_saveas_exl(dw.get(), file);
+        if (had_tmpdir)
+            qputenv("TMPDIR", saved);
+        else
+            qunsetenv("TMPDIR");
+        ::umount(QFile::encodeName(small).constData());
+        QVERIFY(saved_ok);
+        QString error;
+        const auto book = rt::xlsx::read(file, error);
+        QVERIFY2(book, qPrintable(error));
+        QCOMPARE(book->sheets.front().row_count(), 40001);
+    }
+
+    // Decimals beyond a double's range reach the workbook as their texts, never as "INF".
+    void beyond_double_range()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("big.xlsx"));
+        message_log box;
+        auto dw = make_grid(wide_grid(3, false), 2);
+        dw->setitem(1, 2, *rt::decimal::from_text(u"1E+400"));
+        dw->setitem(2, 3, *rt::decimal::from_text(u"-1E+400"));
+        QCOMPARE(lumora::uf_dwsaveas_excel(dw.get(), file), 1);
+        const QJsonObject book = read_back(file);      // openpyxl refuses a cell holding INF
+        const QString big = u'1' + QString(400, u'0'); // the decimal's own text
+        QCOMPARE(cell(book, 2, 2)[0].toString(), big);
+        QCOMPARE(cell(book, 2, 2)[3].toString(), QStringLiteral("s"));
+        QCOMPARE(cell(book, 3, 3)[0].toString(), u'-' + big);
+        QCOMPARE(cell(book, 4, 2)[1].toDouble(), 4.0); // the total of the numbers only
+    }
+
     void null_grid()
     {
         QVERIFY_THROWS_EXCEPTION(rt::null_object_reference,
@@ -478,7 +634,7 @@ private slots:
         auto book = rt::xlsx::read(file, error);
         QVERIFY2(book, qPrintable(error));
         for (auto& row : book->sheets.front().rows)
-            for (auto& c : row)
+            for (auto& [column, c] : row.cells)
                 if (c.type == rt::xlsx::cell::kind::formula)
                     c.has_result = false; // stored as 0
         const QString blank = dir.filePath(QStringLiteral("blank.xlsx"));
@@ -515,5 +671,12 @@ private slots:
     }
 };
 
-QTEST_MAIN(grid_export_test)
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--export-without-window") == 0)
+        return export_without_window(argv[2]);
+    QApplication app(argc, argv);
+    grid_export_test test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "grid_export_test.moc"

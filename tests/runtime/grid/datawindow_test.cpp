@@ -1,6 +1,7 @@
 #include <rt/grid/datawindow.h>
 #include <rt/grid/xlsx.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -261,6 +262,47 @@ private slots:
         QCOMPARE(dw.saveas(file, static_cast<rt::saveas_type>(3), true), -1);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("grid.xlsx")});
+    }
+
+    // Under a handoff the save offers the workbook it wrote, cell for cell what reading the file
+    // gives, once, and only while the file is the one written.
+    void saveas_hands_over_what_it_wrote()
+    {
+        QTemporaryDir dir;
+        datawindow dw;
+        fill(dw);
+        const QString file = dir.filePath(QStringLiteral("grid.xlsx"));
+        const rt::xlsx::handoff handoff;
+        QCOMPARE(dw.saveas(file, rt::saveas_type::xlsx, true), 1);
+        QString error;
+        const auto read = rt::xlsx::read(file, error);
+        QVERIFY2(read, qPrintable(error));
+        const auto taken = rt::xlsx::handoff::take(file);
+        QVERIFY(taken);
+        QVERIFY(!rt::xlsx::handoff::take(file));
+        const auto& a = taken->sheets.front();
+        const auto& b = read->sheets.front();
+        QCOMPARE(a.name, b.name);
+        QCOMPARE(a.rows.size(), b.rows.size());
+        for (std::size_t r = 0; r < a.rows.size(); ++r) {
+            QCOMPARE(a.rows[r].number, b.rows[r].number);
+            QCOMPARE(a.rows[r].cells.size(), b.rows[r].cells.size());
+            for (std::size_t c = 0; c < a.rows[r].cells.size(); ++c) {
+                const auto& x = a.rows[r].cells[c];
+                const auto& y = b.rows[r].cells[c];
+                QCOMPARE(x.column, y.column);
+                QCOMPARE(x.value.type, y.value.type);
+                QCOMPARE(x.value.text, y.value.text);
+                QCOMPARE(x.value.number, y.value.number);
+            }
+        }
+        // Changed after the save: nothing is handed over.
+        QCOMPARE(dw.saveas(file, rt::saveas_type::xlsx, true), 1);
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("x");
+        f.close();
+        QVERIFY(!rt::xlsx::handoff::take(file));
     }
 };
 
