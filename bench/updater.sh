@@ -5,7 +5,8 @@
 # Both sides read a warm database and write a new file in the same file system. Printed: the
 # best wall time of QORV_BENCH_RUNS runs each (default 3), the throughput ratio (peer time /
 # updater time: 1.0 is as fast as the peer) and the updater's peak resident memory above its
-# idle size (a `--check` run against the same server).
+# idle size (a `--check` run against the same server). QORV_BENCH_ONLY=sqlite or =postgresql
+# runs that case alone.
 #
 # usage: bench/updater.sh BUILD_DIR
 set -euo pipefail
@@ -14,6 +15,11 @@ build=$(cd "$1" && pwd)
 bin=$build/bin
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${QORV_BENCH_RUNS:-3}
+only=${QORV_BENCH_ONLY:-}
+case $only in
+'' | sqlite | postgresql) ;;
+*) echo "updater.sh: QORV_BENCH_ONLY is sqlite or postgresql, not '$only'" >&2; exit 2 ;;
+esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/qorv-bench.XXXXXX")
 pg_env=$work/pg.env
 cleanup() {
@@ -71,32 +77,38 @@ bench_case() {
 }
 
 echo "== updater: one large file"
+echo "load average before: $(cut -d ' ' -f 1-3 /proc/loadavg)"
 
 # SQLite: its default build refuses a value over 1,000,000,000 bytes; 900 MiB fits.
-size=$((900 * 1024 * 1024))
-head -c "$size" /dev/urandom > "$work/big.bin"
-db=$work/update.db
-"$bin/qorv_admin" init --server "sqlite:$db" >/dev/null
-"$bin/qorv_admin" publish --server "sqlite:$db" --ver 1 --base "$work" "$work/big.bin" >/dev/null 2>&1
-cat "$db" > /dev/null
-bench_case "SQLite 900 MiB vs writefile()" "sqlite:$db" "" "" "" "$size" \
-    sqlite3 "$db" "select writefile('out', filedata) from t_file where filename = 'big.bin'"
-rm -f "$db"
+if [ "$only" != postgresql ]; then
+    size=$((900 * 1024 * 1024))
+    head -c "$size" /dev/urandom > "$work/big.bin"
+    db=$work/update.db
+    "$bin/qorv_admin" init --server "sqlite:$db" >/dev/null
+    "$bin/qorv_admin" publish --server "sqlite:$db" --ver 1 --base "$work" "$work/big.bin" >/dev/null 2>&1
+    cat "$db" > /dev/null
+    bench_case "SQLite 900 MiB vs writefile()" "sqlite:$db" "" "" "" "$size" \
+        sqlite3 "$db" "select writefile('out', filedata) from t_file where filename = 'big.bin'"
+    rm -f "$db"
+fi
 
 # PostgreSQL: a throw-away cluster on loopback; the file is a large object.
-size=$((1024 * 1024 * 1024))
-head -c "$size" /dev/urandom > "$work/big.bin"
-"$root/tests/postgresql/start.sh" "$pg_env" >/dev/null
-# shellcheck disable=SC1090
-source "$pg_env"
-"$bin/qorv_admin" init --server "$QORV_PG_SERVER" --database "$QORV_PG_DATABASE" \
-    --user "$QORV_PG_USER" --password "$QORV_PG_PASSWORD" >/dev/null
-"$bin/qorv_admin" publish --server "$QORV_PG_SERVER" --database "$QORV_PG_DATABASE" \
-    --user "$QORV_PG_USER" --password "$QORV_PG_PASSWORD" --ver 1 --base "$work" "$work/big.bin" >/dev/null 2>&1
-port=${QORV_PG_SERVER##*:}
-oid=$(PGPASSWORD=$QORV_PG_PASSWORD psql -X -At -h 127.0.0.1 -p "$port" -U "$QORV_PG_USER" \
-    -d "$QORV_PG_DATABASE" -c "select filedata from t_file where filename = 'big.bin'")
-PGPASSWORD=$QORV_PG_PASSWORD bench_case "PostgreSQL 1 GiB vs psql \\lo_export" \
-    "$QORV_PG_SERVER" "$QORV_PG_DATABASE" "$QORV_PG_USER" "$QORV_PG_PASSWORD" "$size" \
-    psql -X -q -h 127.0.0.1 -p "$port" -U "$QORV_PG_USER" -d "$QORV_PG_DATABASE" \
-    -c "\\lo_export $oid out"
+if [ "$only" != sqlite ]; then
+    size=$((1024 * 1024 * 1024))
+    head -c "$size" /dev/urandom > "$work/big.bin"
+    "$root/tests/postgresql/start.sh" "$pg_env" >/dev/null
+    # shellcheck disable=SC1090
+    source "$pg_env"
+    "$bin/qorv_admin" init --server "$QORV_PG_SERVER" --database "$QORV_PG_DATABASE" \
+        --user "$QORV_PG_USER" --password "$QORV_PG_PASSWORD" >/dev/null
+    "$bin/qorv_admin" publish --server "$QORV_PG_SERVER" --database "$QORV_PG_DATABASE" \
+        --user "$QORV_PG_USER" --password "$QORV_PG_PASSWORD" --ver 1 --base "$work" "$work/big.bin" >/dev/null 2>&1
+    port=${QORV_PG_SERVER##*:}
+    oid=$(PGPASSWORD=$QORV_PG_PASSWORD psql -X -At -h 127.0.0.1 -p "$port" -U "$QORV_PG_USER" \
+        -d "$QORV_PG_DATABASE" -c "select filedata from t_file where filename = 'big.bin'")
+    PGPASSWORD=$QORV_PG_PASSWORD bench_case "PostgreSQL 1 GiB vs psql \\lo_export" \
+        "$QORV_PG_SERVER" "$QORV_PG_DATABASE" "$QORV_PG_USER" "$QORV_PG_PASSWORD" "$size" \
+        psql -X -q -h 127.0.0.1 -p "$port" -U "$QORV_PG_USER" -d "$QORV_PG_DATABASE" \
+        -c "\\lo_export $oid out"
+fi
+echo "load average after: $(cut -d ' ' -f 1-3 /proc/loadavg)"

@@ -18,6 +18,11 @@ std::filesystem::path native_path(const QString& path);
 /// that failed.
 bool sync_data(QFile& file);
 
+/// Starts writing bytes [from, from + length) of the open `file` to disk and returns at once, so
+/// that a later sync_data() has little left to wait for. Nothing happens where the platform
+/// cannot; sync_data() alone makes the data durable either way.
+void start_writeback(QFile& file, qint64 from, qint64 length);
+
 /// Makes the directory entries below `dir` durable (a rename is only durable with its
 /// directory). Failure is not reported: the system writes the entries back a moment later
 /// anyway.

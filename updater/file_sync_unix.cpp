@@ -15,6 +15,17 @@ bool sync_data(QFile& file)
     return ::fdatasync(file.handle()) == 0;
 }
 
+void start_writeback(QFile& file, qint64 from, qint64 length)
+{
+#ifdef __linux__
+    ::sync_file_range(file.handle(), from, length, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+    (void)from;
+    (void)length;
+#endif
+}
+
 void sync_directory(const QString& dir)
 {
     const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

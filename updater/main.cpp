@@ -26,6 +26,10 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #ifdef QORV_TEST_HOOKS
 #include "test_hooks.h"
 #endif
@@ -78,6 +82,14 @@ void report_database_error(const rt::transaction& sqlca)
 
 int main(int argc, char** argv)
 {
+#ifdef __GLIBC__
+    // A download passes through values of about 128 KiB that the database client allocates and
+    // frees again for every megabyte. By default the C library hands such memory back to the
+    // system at once and takes it again, at a page fault per 4 KiB: half the processor time of
+    // a download. Freed memory stays in the process now, never more than was in use at once.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    mallopt(M_TRIM_THRESHOLD, 32 << 20);
+#endif
 #ifdef QORV_TEST_HOOKS
     qorv::test::install_hooks();
 #endif

@@ -18,6 +18,9 @@ namespace {
 
 using detail::step;
 
+/// How much of a file is written before its writing to disk is started.
+constexpr qint64 writeback_window = 8 * 1024 * 1024;
+
 /// True when something is at `path`, also a dangling symbolic link.
 bool present(const QString& path)
 {
@@ -105,6 +108,8 @@ bool staged_install::begin_file(const QString& target, bool follow_link)
     if (info.exists())
         file->setPermissions(info.permissions());
     current_ = std::move(file);
+    written_ = 0;
+    written_back_ = 0;
     return true;
 }
 
@@ -118,6 +123,15 @@ bool staged_install::write(QByteArrayView bytes)
         if (n <= 0)
             return false;
         done += n;
+    }
+    // A large file goes to disk while it arrives, window by window, instead of all at once in
+    // end_file(): the disk works while the download goes on. Whole windows only, so that no
+    // page on its way to disk is written again.
+    written_ += bytes.size();
+    if (written_ - written_back_ >= writeback_window) {
+        const qint64 end = written_ - written_ % writeback_window;
+        start_writeback(*current_, written_back_, end - written_back_);
+        written_back_ = end;
     }
     step("write");
     return true;

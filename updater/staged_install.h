@@ -100,6 +100,8 @@ private:
     QString base_;
     std::vector<staged_file> files_;
     std::unique_ptr<QFile> current_;
+    qint64 written_ = 0;      ///< bytes written to current_
+    qint64 written_back_ = 0; ///< bytes of current_ whose writing to disk has been started
     phase phase_ = phase::staging;
     journal_file journal_;
     bool journal_made_ = false; ///< a journal of this install is on disk

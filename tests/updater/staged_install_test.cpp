@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -363,6 +364,30 @@ private slots:
         // A replaced file keeps its permissions (an executable stays one).
         QVERIFY(QFileInfo(a).permissions() & QFile::ExeOwner);
         QCOMPARE(entries(dir.path()), QStringList({"a", "b"}));
+    }
+
+    // Files larger than the window after which their writing to disk starts, one after another,
+    // written in pieces that straddle its boundaries, arrive whole.
+    void large_files_arrive_whole()
+    {
+        QTemporaryDir dir;
+        QByteArray data(20 * 1024 * 1024 + 3, Qt::Uninitialized);
+        for (qsizetype i = 0; i < data.size(); ++i)
+            data[i] = char((i * 7919) >> 8 ^ i);
+        const QStringList targets{dir.filePath(QStringLiteral("a")),
+                                  dir.filePath(QStringLiteral("b"))};
+        staged_install files(dir.path());
+        for (const QString& target : targets) {
+            QVERIFY(files.begin_file(target));
+            for (qsizetype at = 0; at < data.size(); at += 32765)
+                QVERIFY(files.write(
+                    QByteArrayView(data).sliced(at, std::min<qsizetype>(32765, data.size() - at))));
+            QVERIFY(files.end_file());
+        }
+        QVERIFY(files.commit());
+        files.finish();
+        for (const QString& target : targets)
+            QVERIFY(read(target) == data);
     }
 
     void undo_after_commit_restores_the_installed_files()

@@ -7,6 +7,7 @@
 #include <rt/db/transaction_p.h>
 
 #include <QUrl>
+#include <QtEndian>
 
 #include <libpq-fe.h>
 
@@ -474,14 +475,15 @@ long closed(transaction& t)
 }
 
 // Reads a value with one query per piece: lo_get() ranges of a large object, substring()
-// ranges of a bytea column. Results come in binary form, without any text encoding, and the
-// next pieces are asked for ahead (see pg_backend::pipeline_send), so that the server works
-// while this process writes.
+// ranges of a bytea column. Each query answers with its piece in rows of `row_bytes`, each row
+// beginning with its offset, so that the rows are checked to arrive in order and whole. Results
+// come in binary form, without any text encoding, and the next pieces are asked for ahead (see
+// pg_backend::pipeline_send), so that the server works while this process writes.
 class pg_blob_reader final : public blob_reader {
 public:
-    // `piece_sql` takes the piece's offset (from 1) and length as its first two markers, then
-    // `params`; for a large object `params` is its oid, and the markers take the oid, the
-    // offset (from 0) and the length.
+    // `piece_sql` answers the rows of one piece: it takes the value's oid (a large object
+    // only), the row length, the piece's end, its first and last offset and the row length
+    // again (offsets from 0), then `params`.
     pg_blob_reader(pg_backend& backend, QString piece_sql, QStringList params, std::int64_t size,
                    bool null, bool large_object)
         : owner_(backend.owner()), backend_(&backend), session_(backend.session_),
@@ -504,9 +506,11 @@ public:
             return 0;
         if (session_.expired())
             return closed(owner_);
+        if (!failure_.isEmpty()) // what follows a failed row is not the value's next bytes
+            return backend::fail(owner_, pg_error_number, failure_);
         std::size_t done = 0;
         while (done < buffer.size() && offset_ < size_) {
-            if (start_ == length_ && !next_piece())
+            if (start_ == length_ && !next_row())
                 return -1;
             const std::size_t n = std::min(buffer.size() - done, length_ - start_);
             std::memcpy(buffer.data() + done, data_ + start_, n);
@@ -519,39 +523,72 @@ public:
     }
 
 private:
+    // Bytes in one row of a piece's answer. The server copies each value several times on its
+    // way out; values of a megabyte leave the processor's caches and the memory its allocator
+    // keeps, and cost it about three times as long per byte as values of this size. A piece is
+    // a whole number of rows, so that only the value's last row is shorter.
+    static constexpr std::int64_t row_bytes = 128 * 1024;
+    static_assert(blob_piece % row_bytes == 0);
+
     // Pieces asked for ahead of the one being read.
     static constexpr int ahead = 2;
 
+    // Makes the next row of the current piece, or of the next piece, the one being read.
+    bool next_row()
+    {
+        if (!piece_ || row_ + 1 >= PQntuples(piece_.get())) {
+            if (!next_piece())
+                return false;
+            row_ = 0;
+        } else {
+            ++row_;
+        }
+        PGresult* piece = piece_.get();
+        // The row holds the bytes from offset_ on: its offset says so, and its length is the
+        // row length or what is left of the value.
+        const std::size_t expected = std::size_t(std::min(row_bytes, size_ - offset_));
+        std::int64_t at = -1;
+        if (PQgetlength(piece, row_, 0) == sizeof at && !PQgetisnull(piece, row_, 0))
+            at = qFromBigEndian<qint64>(PQgetvalue(piece, row_, 0));
+        data_ = PQgetvalue(piece, row_, 1);
+        length_ = std::size_t(PQgetlength(piece, row_, 1));
+        start_ = 0;
+        if (at != offset_)
+            failure_ = QStringLiteral("XX000: a piece of the value came out of order");
+        else if (length_ != expected) // the value changed since its size was read
+            failure_ = QStringLiteral("XX000: the value ended after %1 of %2 bytes")
+                           .arg(offset_ + std::int64_t(length_))
+                           .arg(size_);
+        if (failure_.isEmpty())
+            return true;
+        backend::fail(owner_, pg_error_number, failure_);
+        return false;
+    }
+
     bool next_piece()
     {
+        piece_.reset();
         while (asked_ < size_ && asked_ - offset_ <= ahead * blob_piece) {
-            const std::int64_t want = std::min(blob_piece, size_ - asked_);
-            const QStringList params =
-                large_object_
-                    ? QStringList{params_.front(), QString::number(asked_), QString::number(want)}
-                    : QStringList{QString::number(asked_ + 1), QString::number(want)} + params_;
+            const std::int64_t end = std::min(asked_ + blob_piece, size_);
+            QStringList params{QString::number(row_bytes), QString::number(end),
+                               QString::number(asked_), QString::number(end - 1),
+                               QString::number(row_bytes)};
+            if (large_object_)
+                params.prepend(params_.front());
+            else
+                params += params_;
             if (!backend_->pipeline_send(piece_sql_, pg_params(params)))
                 return false;
-            asked_ += want;
+            asked_ = end;
         }
         piece_ = backend_->pipeline_receive();
         if (!piece_)
             return false;
         if (asked_ >= size_ && backend_->pipelined() == 0 && !backend_->end_pipeline())
             return false;
-        if (PQntuples(piece_.get()) != 1) {
-            backend::fail(owner_, pg_error_number,
-                          QStringLiteral("02000: the row of the value is gone"));
-            return false;
-        }
-        data_ = PQgetvalue(piece_.get(), 0, 0);
-        length_ = std::size_t(PQgetlength(piece_.get(), 0, 0));
-        start_ = 0;
-        if (length_ == 0) {
-            backend::fail(owner_, pg_error_number,
-                          QStringLiteral("XX000: the value ended after %1 of %2 bytes")
-                              .arg(offset_)
-                              .arg(size_));
+        if (PQntuples(piece_.get()) == 0 || PQnfields(piece_.get()) != 2) {
+            failure_ = QStringLiteral("02000: the row of the value is gone");
+            backend::fail(owner_, pg_error_number, failure_);
             return false;
         }
         return true;
@@ -568,6 +605,8 @@ private:
     std::int64_t offset_ = 0; // bytes read
     std::int64_t asked_ = 0;  // bytes asked for
     result_ptr piece_;
+    int row_ = 0;     // the row of piece_ being read
+    QString failure_; // why the value could not be read on, once a row was wrong
     const char* data_ = nullptr;
     std::size_t length_ = 0;
     std::size_t start_ = 0;
@@ -596,14 +635,21 @@ std::unique_ptr<blob_reader> pg_backend::open_blob(const QString& table, const Q
     const bool null = rows.front().front().isNull();
     const std::int64_t size = null ? 0 : rows.front().front().toLongLong();
     ok();
+    // The rows of a piece: one per offset, the last one shorter where the piece ends.
+    const QString length = QStringLiteral("least(?::bigint, ?::bigint - piece_at)::integer");
+    const QString offsets =
+        QStringLiteral("generate_series(?::bigint, ?::bigint, ?::bigint) as value_piece(piece_at)");
     if (large_object)
         return std::make_unique<pg_blob_reader>(
-            *this, QStringLiteral("select lo_get(?::oid, ?::bigint, ?::integer)"),
+            *this,
+            QStringLiteral("select piece_at, lo_get(?::oid, piece_at, %1) from %2")
+                .arg(length, offsets),
             QStringList{rows.front().at(1)}, size, null, true);
     return std::make_unique<pg_blob_reader>(
         *this,
-        QStringLiteral("select substring(%1 from ?::integer for ?::integer) from %2 where %3")
-            .arg(column, table, where),
+        QStringLiteral("select piece_at, substring(%1 from (piece_at + 1)::integer for %2) "
+                       "from %3 cross join %4 where %5")
+            .arg(column, length, table, offsets, where),
         params, size, null, false);
 }
 
