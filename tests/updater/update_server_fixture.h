@@ -27,8 +27,10 @@ struct server_file {
 class update_server_fixture {
 public:
     /// `backend` is "sqlite", "postgresql" or "odbc" (the suite's PostgreSQL through unixODBC). On
-    /// failure valid() is false and error() says why.
-    explicit update_server_fixture(const QString& backend);
+    /// failure valid() is false and error() says why. The last two use the PostgreSQL server
+    /// `on` when given, else the suite's.
+    explicit update_server_fixture(const QString& backend,
+                                   const std::optional<pg_server>& on = std::nullopt);
     ~update_server_fixture();
 
     bool valid() const { return error_.isEmpty(); }
