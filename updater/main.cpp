@@ -48,7 +48,8 @@ directory: qorv.ini is read there and every file is written below it.
 Exit status:
   0  success (also: already up to date, or the window was closed normally)
   1  wrong command line
-  2  the update server could not be reached, or the version check failed
+  2  the update server could not be reached, or the version check failed (a server
+     that refuses the log-in for want of capacity is tried again for a while first)
   3  the update failed; every installed file and qorv.ini are as they were
      (--check: the newest version is not signed by the publisher key configured)
   4  another instance of qorv_update is running
