@@ -7,9 +7,9 @@
 #  (b) through PgBouncer in transaction pooling mode with a pool of 20 server connections.
 # The cluster runs with max_connections=21 and superuser_reserved_connections=1: 20 connections
 # for the updaters and PgBouncer, one kept for the sampler that reads pg_stat_activity every
-# 0.1 s. Printed per case: wall time from the first start to the last exit, installs that
-# succeeded and are byte-identical to the version, the updaters' retries (their "busy" lines) and
-# the peak of the updaters' server connections.
+# 0.1 s. Printed per case: the time the starts took, wall time from the first start to the last
+# exit, installs that succeeded and are byte-identical to the version, the updaters' retries
+# (their "busy" lines) and the peak of the updaters' server connections.
 #
 # usage: bench/updater_clients.sh BUILD_DIR
 set -euo pipefail
@@ -101,6 +101,8 @@ run_case() {
         echo $? >"$runs/$i/status") &
         pids+=($!)
     done
+    t=$EPOCHREALTIME
+    local launched=${t/./}
     wait "${pids[@]}" || true
     t=$EPOCHREALTIME
     local end=${t/./}
@@ -116,10 +118,10 @@ run_case() {
     done
     retries=$(cat "$runs"/*/err | grep -c '升级服务器繁忙' || true)
     peak=$(sort -n "$work/samples" | tail -n 1)
-    awk -v n="$name" -v c="$clients" -v w="$(((end - start) / 1000))" -v ok="$ok" \
+    awk -v n="$name" -v c="$clients" -v w="$(((end - start) / 1000))" -v l="$(((launched - start) / 1000))" -v ok="$ok" \
         -v same="$identical" -v r="$retries" -v p="${peak:-0}" 'BEGIN {
-        printf "%-32s %5d clients: %7.1f s wall, %5d succeeded, %5d byte-identical, %6d retries, peak %3d server connections\n",
-               n, c, w / 1000, ok, same, r, p }'
+        printf "%-28s %5d clients (started in %4.1f s): %6.1f s wall, %5d succeeded, %5d byte-identical, %6d retries, peak %3d server connections\n",
+               n, c, l / 1000, w / 1000, ok, same, r, p }'
     if [ "$identical" -ne "$clients" ]; then
         echo "$name: $((clients - identical)) installs differ from the version; first failures:" >&2
         grep -L '^0$' "$runs"/*/status 2>/dev/null | head -n 3 | while read -r s; do
