@@ -9,6 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/updater_memory.sh" "$build"
 "$here/updater_files.sh" "$build"
 "$here/updater_signed.sh" "$build"
+"$here/updater_clients.sh" "$build"
 "$here/lumora.sh" "$build"
 "$here/export.sh" "$build"
 "$build/bin/lumora_bits_bench" "$build/bin/liblumora.so"

@@ -2,6 +2,7 @@
 
 #include "stop_signals.h"
 #include "terminal.h"
+#include "texts.h"
 
 #include <QCoreApplication>
 
@@ -82,6 +83,35 @@ void console_view::finish_line()
         std::fputc('\n', out_);
         open_line_ = false;
     }
+}
+
+console_wait::console_wait(std::FILE* out) : out_(out), terminal_(is_terminal(out)) {}
+
+console_wait::~console_wait()
+{
+    if (open_line_) {
+        std::fputc('\n', out_);
+        std::fflush(out_);
+    }
+}
+
+void console_wait::waiting(int retry, std::chrono::milliseconds pause, const QString& reason)
+{
+    const QString line =
+        QStringLiteral("qorv_update: ") + texts::server_busy(retry, double(pause.count()) / 1000);
+    if (terminal_) {
+        // Short enough for any terminal, so that redrawing it in place never garbles it.
+        std::fprintf(out_, "\r%s\033[K", qPrintable(line));
+        open_line_ = true;
+    } else {
+        std::fprintf(out_, "%s (%s)\n", qPrintable(line), qPrintable(reason));
+    }
+    std::fflush(out_);
+}
+
+bool console_wait::yield()
+{
+    return stop_signals::received() == 0;
 }
 
 } // namespace qorv

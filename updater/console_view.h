@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connect_wait.h"
 #include "progress_line.h"
 #include "update_job.h"
 
@@ -36,6 +37,25 @@ private:
     file_progress file_;
     QElapsedTimer started_; ///< since the current file began
     qint64 drawn_at_ = -1;  ///< when the line was last drawn (ms since the file began)
+    bool open_line_ = false;
+};
+
+/// Shows on standard error that the log-in waits for a busy server: a line per retry, redrawn in
+/// place on a terminal. A stop signal cancels the wait.
+class console_wait final : public connect_view {
+public:
+    explicit console_wait(std::FILE* out = stderr);
+    /// Ends a line left open on a terminal.
+    ~console_wait() override;
+    console_wait(const console_wait&) = delete;
+    console_wait& operator=(const console_wait&) = delete;
+
+    void waiting(int retry, std::chrono::milliseconds pause, const QString& reason) override;
+    bool yield() override;
+
+private:
+    std::FILE* out_;
+    bool terminal_;
     bool open_line_ = false;
 };
 

@@ -1,6 +1,7 @@
 // qorv_update: brings the installation in the working directory up to date from the update
 // server named in its qorv.ini. See --help.
 
+#include "connect_wait.h"
 #include "connection.h"
 #include "console_view.h"
 #include "instance_lock.h"
@@ -53,7 +54,8 @@ directory: qorv.ini is read there and every file is written below it.
 Exit status:
   0  success (also: already up to date, or the window was closed normally)
   1  wrong command line
-  2  the update server could not be reached, or the version check failed
+  2  the update server could not be reached, or the version check failed (a server
+     that refuses the log-in for want of capacity is tried again for a while first)
   3  the update failed; every installed file and qorv.ini are as they were
      (--check: the newest version is not signed by the publisher key configured)
   4  another instance of qorv_update is running
@@ -192,8 +194,28 @@ int main(int argc, char** argv)
     qorv::update_server server(sqlca);
     const qorv::settings_cipher cipher;
     const qorv::raw_settings raw = qorv::read_settings(ini_file);
+    // The window opens before the connection, so that it can show a wait for a busy server.
+    std::unique_ptr<qorv::update_window> w;
+    if (window)
+        w = std::make_unique<qorv::update_window>(server, sys_path, ini_file);
     QString reason;
-    if (!qorv::connect_update_server(sqlca, raw, cipher, &reason)) {
+    qorv::connect_result connected;
+    {
+        const qorv::stop_signals stop;
+        if (w) {
+            connected = w->connect_server(raw, cipher, &reason);
+        } else {
+            qorv::console_wait view;
+            connected = qorv::connect_waiting(sqlca, raw, cipher, view, &reason);
+        }
+    }
+    if (connected == qorv::connect_result::cancelled) {
+        // By a stop signal: end as that signal would have; by closing the window: quietly.
+        sqlca.disconnect();
+        qorv::stop_signals::reraise();
+        return exit_no_connection;
+    }
+    if (connected == qorv::connect_result::failed) {
         std::fprintf(stderr, "qorv_update: cannot connect: %s\n", qPrintable(reason));
         rt::messagebox(qorv::texts::title_error,
                        qorv::texts::connect_failed(QStringLiteral(QORV_ADMIN_PHONE)),
@@ -203,17 +225,17 @@ int main(int argc, char** argv)
 
     int status = exit_ok;
     bool stopped = false; // by a signal, with everything put back
-    if (window) {
-        qorv::update_window w(server, sys_path, ini_file);
-        if (!w.check_versions(raw.ver)) {
+    if (w) {
+        qorv::update_window& w_update = *w;
+        if (!w_update.check_versions(raw.ver)) {
             status = exit_no_connection;
         } else {
-            w.show();
+            w_update.show();
 #ifdef QORV_TEST_HOOKS
-            qorv::test::window_shown(w);
+            qorv::test::window_shown(w_update);
 #endif
             status = QCoreApplication::exec();
-            if (w.update_failed())
+            if (w_update.update_failed())
                 status = exit_update_failed;
             stopped = qorv::stop_signals::received() != 0;
         }

@@ -11,6 +11,10 @@ namespace {
 
 constexpr int stopping[] = {SIGTERM, SIGINT, SIGHUP};
 volatile std::sig_atomic_t caught = 0;
+// Scopes alive. Only the outermost one installs the handlers and puts back what was there
+// before, so that an inner scope neither forgets the program's own handlers nor drops a signal
+// that the outer scope has still to act on.
+int depth = 0;
 struct sigaction previous[std::size(stopping)];
 
 void record(int signal)
@@ -24,6 +28,9 @@ void record(int signal)
 
 stop_signals::stop_signals()
 {
+    if (depth++ > 0)
+        return;
+    caught = 0;
     struct sigaction action = {};
     action.sa_handler = record;
     sigemptyset(&action.sa_mask);
@@ -35,6 +42,8 @@ stop_signals::stop_signals()
 
 stop_signals::~stop_signals()
 {
+    if (--depth > 0)
+        return;
     for (std::size_t i = 0; i < std::size(stopping); ++i)
         sigaction(stopping[i], &previous[i], nullptr);
 }

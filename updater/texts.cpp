@@ -49,6 +49,13 @@ QString move_failed(const QString& path, const QString& reason)
     return create_failed + cr + QStringLiteral("无法将新文件移到 %1：%2").arg(path, reason);
 }
 
+QString server_busy(int retry, double seconds)
+{
+    return QStringLiteral("升级服务器繁忙，%1 秒后第 %2 次重新连接，请稍候......")
+        .arg(seconds, 0, 'f', 1)
+        .arg(retry);
+}
+
 QString files_line(qint64 count, qint64 number)
 {
     return QStringLiteral("共有 %1 个文件需要更新，正在更新第 %2 个：").arg(count).arg(number);

@@ -43,6 +43,9 @@ QString cleanup_failed(const std::vector<install_problem>& problems);
 QString database_error(long number, const QString& text);
 /// The connection failure message; `phone` is the administrator's telephone number.
 QString connect_failed(const QString& phone);
+/// The update server refused the log-in for want of capacity: the next attempt, the `retry`-th
+/// after the first, follows in `seconds`.
+QString server_busy(int retry, double seconds);
 /// "共有 N 个文件需要更新，正在更新第 n 个："
 QString files_line(qint64 count, qint64 number);
 /// "正在从服务器下载第 n 个文件的数据，本窗口可能显示“未响应”！"

@@ -147,6 +147,31 @@ update_window::update_window(update_server& server, QString sys_path, QString in
 
 update_window::~update_window() = default;
 
+connect_result update_window::connect_server(const raw_settings& raw, const settings_cipher& cipher,
+                                             QString* reason)
+{
+    // Should the window show during the wait: the installed version, nothing yet for the
+    // newest one.
+    d->st_6->setText(raw.ver);
+    d->st_5->clear();
+    const connect_result result =
+        connect_waiting(d->server.transaction(), raw, cipher, *this, reason);
+    // The status line takes the button's place for the wait only.
+    d->st_7->hide();
+    d->st_7->setText(texts::preparing);
+    d->cb_1->show();
+    return result;
+}
+
+void update_window::waiting(int retry, std::chrono::milliseconds pause, const QString&)
+{
+    d->st_7->setText(texts::server_busy(retry, double(pause.count()) / 1000));
+    d->st_7->show();
+    d->cb_1->hide();
+    if (!isVisible() && !d->closed)
+        show();
+}
+
 bool update_window::check_versions(const QString& k5)
 {
     d->st_6->setText(k5);

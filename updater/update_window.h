@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connect_wait.h"
 #include "update_job.h"
 
 #include <QWidget>
@@ -12,13 +13,19 @@ class update_server;
 
 /// The update window w_update: both version numbers, the button that starts the update, and
 /// the progress lines and bar that take its place while files are written.
-class update_window : public QWidget, private job_view {
+class update_window : public QWidget, private job_view, private connect_view {
     Q_OBJECT
 public:
     /// `sys_path` is the installation directory; `ini_file` its qorv.ini.
     update_window(update_server& server, QString sys_path, QString ini_file,
                   QWidget* parent = nullptr);
     ~update_window() override;
+
+    /// The connection set-up (see connect_waiting()) with this window as its view: while the
+    /// server refuses for want of capacity the window shows that it waits, and closing it
+    /// cancels the wait.
+    connect_result connect_server(const raw_settings& raw, const settings_cipher& cipher,
+                                  QString* reason = nullptr);
 
     /// The version check: shows the installed version `k5` and the newest one on the server, and
     /// offers the update when there is one. Returns false after a reported failure.
@@ -39,6 +46,7 @@ private:
     void set_status(const QString& status_line) override;
     void set_progress(qint64 maximum, qint64 position) override;
     bool yield() override;
+    void waiting(int retry, std::chrono::milliseconds pause, const QString& reason) override;
     void set_installed_version(const QString& version) override;
 
     struct private_parts;

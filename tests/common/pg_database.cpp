@@ -16,7 +16,8 @@ void drop_database(const pg_server& pg, const QString& name)
 {
     rt::transaction admin;
     if (connect_admin(admin, pg))
-        admin.execute(QStringLiteral("drop database if exists %1").arg(name));
+        // PgBouncer may still hold idle server connections to it: they are ended with it.
+        admin.execute(QStringLiteral("drop database if exists %1 with (force)").arg(name));
 }
 
 } // namespace qorv::test

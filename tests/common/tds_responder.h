@@ -4,7 +4,8 @@
 // packet that follows, so that tests can see exactly which server name, database, login and
 // password a driver sends. It then closes the connection: the log-in fails on the client side.
 // Told to stall instead, it accepts the log-in, answers SET and USE statements and transaction
-// requests, and never answers anything else, keeping the connection open.
+// requests, and never answers anything else, keeping the connection open. Told that it is busy,
+// it refuses the log-in with SQL Server's error 17809 (every user connection in use).
 
 #include <QString>
 #include <QStringList>
@@ -33,7 +34,7 @@ struct tds_login {
 
 class tds_responder {
 public:
-    enum class mode { refuse_login, stall_after_login };
+    enum class mode { refuse_login, stall_after_login, busy };
 
     explicit tds_responder(mode m = mode::refuse_login) : mode_(m)
     {
@@ -157,6 +158,8 @@ private:
         }
         if (result && mode_ == mode::stall_after_login)
             stall(fd);
+        if (result && mode_ == mode::busy)
+            refuse_as_busy(fd);
         ::close(fd);
         return result;
     }
@@ -197,6 +200,33 @@ private:
                                          static_cast<unsigned char>(c.unicode() >> 8)});
         return std::search(message.begin(), message.end(), needle.begin(), needle.end()) !=
                message.end();
+    }
+
+    // An ERROR token with the server's message 17809, then the end of the log-in's results.
+    static void refuse_as_busy(int fd)
+    {
+        const QString text = QStringLiteral("Could not connect because the maximum number of "
+                                            "'20' user connections has already been reached.");
+        std::vector<unsigned char> error{0xaa, 0, 0, 0x91, 0x45, 0, 0, 1, 20}; // 17809, 1, 20
+        const auto utf16 = [&error](const QString& s, bool wide_length) {
+            error.push_back(static_cast<unsigned char>(s.size() & 0xff));
+            if (wide_length)
+                error.push_back(static_cast<unsigned char>(s.size() >> 8));
+            for (const QChar c : s)
+                error.insert(error.end(), {static_cast<unsigned char>(c.unicode() & 0xff),
+                                           static_cast<unsigned char>(c.unicode() >> 8)});
+        };
+        utf16(text, true);
+        utf16(QStringLiteral("qorv"), false);    // server
+        utf16(QString(), false);                 // procedure
+        error.insert(error.end(), {1, 0, 0, 0}); // line
+        error[1] = static_cast<unsigned char>((error.size() - 3) & 0xff);
+        error[2] = static_cast<unsigned char>((error.size() - 3) >> 8);
+        std::vector<unsigned char> tokens = error;
+        auto d = done();
+        d[1] = 0x02; // DONE_ERROR
+        tokens.insert(tokens.end(), d.begin(), d.end());
+        reply(fd, tokens);
     }
 
     // Accepts the log-in, then answers until a request that is neither a SET statement nor a

@@ -19,6 +19,38 @@ struct pg_server {
     QString password;
 };
 
+/// The server described by the KEY=VALUE file named by environment variable `file_variable`
+/// alone, or std::nullopt (with the reason in `why`).
+inline std::optional<pg_server> read_pg_server(const char* file_variable, QString* why = nullptr)
+{
+    const QString file = qEnvironmentVariable(file_variable);
+    QFile f(file);
+    if (file.isEmpty() || !f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (why)
+            *why = QStringLiteral("%1 names no readable file").arg(QLatin1String(file_variable));
+        return std::nullopt;
+    }
+    pg_server s;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
+        const QString key = line.section(QLatin1Char('='), 0, 0);
+        const QString value = line.section(QLatin1Char('='), 1);
+        if (key == QLatin1String("QORV_PG_SERVER"))
+            s.server = value;
+        else if (key == QLatin1String("QORV_PG_DATABASE"))
+            s.database = value;
+        else if (key == QLatin1String("QORV_PG_USER"))
+            s.user = value;
+        else if (key == QLatin1String("QORV_PG_PASSWORD"))
+            s.password = value;
+    }
+    if (s.server.isEmpty()) {
+        if (why)
+            *why = QStringLiteral("no server described in %1").arg(file);
+        return std::nullopt;
+    }
+    return s;
+}
+
 /// The test server, or std::nullopt (with the reason in `why`) when none is described.
 inline std::optional<pg_server> find_pg_server(QString* why = nullptr)
 {

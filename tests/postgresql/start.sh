@@ -4,7 +4,8 @@
 #   QORV_PG_PASSWORD=…   QORV_PG_DIR=… (the cluster's directory, for stop.sh)
 # The cluster lives in a fresh directory under /tmp, listens on 127.0.0.1 on a free port and
 # keeps its unix sockets in that directory. initdb refuses to run as root, so as root the
-# cluster belongs to the user "postgres".
+# cluster belongs to the user "postgres". Server settings in QORV_PG_SETTINGS (blank-separated
+# NAME=VALUE words, e.g. "max_connections=8") are given to the server as it starts.
 #
 # usage: start.sh ENV_FILE
 set -euo pipefail
@@ -56,12 +57,17 @@ as_owner "$bindir/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C \
     false
 }
 
+settings=
+for setting in ${QORV_PG_SETTINGS:-}; do
+    settings="$settings -c $setting"
+done
+
 # Try random high ports until the server starts on one that is free.
 port=
 for _ in $(seq 1 20); do
     candidate=$((20000 + RANDOM % 40000))
     if as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-        -o "-p $candidate -k $dir -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null; then
+        -o "-p $candidate -k $dir -c listen_addresses=127.0.0.1 -c fsync=off$settings" start >/dev/null; then
         port=$candidate
         break
     fi

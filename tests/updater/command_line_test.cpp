@@ -19,6 +19,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <QRegularExpression>
 
@@ -703,6 +704,111 @@ private slots:
         // Nothing but the single-instance lock, which a killed updater leaves for the next.
         QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("qorv_update.lock")});
+    }
+
+    void a_busy_server_is_waited_for_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("how"); // what happens while the updater waits
+        QTest::newRow("postgresql: connections freed") << "postgresql"
+                                                       << "freed";
+        QTest::newRow("odbc: connections freed") << "odbc"
+                                                 << "freed";
+        QTest::newRow("still full when the time is up") << "postgresql"
+                                                        << "full";
+        QTest::newRow("SIGTERM while waiting") << "postgresql"
+                                               << "SIGTERM";
+        QTest::newRow("wrong password: no wait") << "postgresql"
+                                                 << "password";
+    }
+
+    // The crowded cluster refuses log-ins beyond its few connections: the updater waits for
+    // one (the connections held here are closed after 3 s), gives up when the time allowed is
+    // used up, stops at once at a stop signal; a log-in refused for another reason fails at once.
+    void a_busy_server_is_waited_for()
+    {
+        QFETCH(QString, form);
+        QFETCH(QString, how);
+        const auto crowded = read_pg_server("QORV_PG_CROWDED_ENV");
+        if (!crowded)
+            QSKIP("the suite's crowded PostgreSQL server is not running");
+        update_server_fixture server(form, crowded);
+        QVERIFY2(server.valid(), qPrintable(server.error()));
+        QVERIFY(server.add({{"a.dll", "2", random_bytes(300000, 3)}, {"b.dll", "2", "b"}}));
+        QVERIFY(write_ini(server, QStringLiteral("1")));
+        if (how == QLatin1String("password"))
+            QCOMPARE(rt::set_profile_string(server.ini_file(), "qorv", "password",
+                                            encrypted(QStringLiteral("wrong"))),
+                     1);
+        const auto before = installed(server.install_dir());
+
+        std::vector<std::unique_ptr<rt::transaction>> held;
+        while (how != QLatin1String("password")) {
+            auto t = std::make_unique<rt::transaction>();
+            t->servername = crowded->server;
+            t->logid = crowded->user;
+            t->logpass = crowded->password;
+            t->dbparm = QStringLiteral("Database='%1'").arg(crowded->database);
+            if (t->connect() < 0) {
+                QVERIFY2(t->refused_for_capacity(), qPrintable(t->sqlerrtext));
+                break;
+            }
+            held.push_back(std::move(t));
+            QVERIFY(held.size() < 10);
+        }
+        QTimer release; // destroyed before `held`
+        release.setSingleShot(true);
+        connect(&release, &QTimer::timeout, this, [&held] { held.clear(); });
+        if (how == QLatin1String("freed"))
+            release.start(3000);
+
+        QProcess p;
+        p.setWorkingDirectory(server.install_dir());
+        QProcessEnvironment env = environment(tmp_.path());
+        env.insert(QStringLiteral("QORV_TEST_CONNECT_WAIT"), QStringLiteral("4"));
+        p.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        p.start(hooked, {QStringLiteral("--update")});
+        QVERIFY(p.waitForStarted());
+        QString err;
+        const QString busy = QStringLiteral("qorv_update: 升级服务器繁忙");
+        if (how == QLatin1String("SIGTERM")) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (err += QString::fromUtf8(p.readAllStandardError()), err.contains(busy)), 20000);
+            clock.restart();
+            ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 40000);
+        const qint64 elapsed = clock.elapsed();
+        err += QString::fromUtf8(p.readAllStandardError());
+        const int retries = int(err.count(busy));
+        if (how == QLatin1String("freed")) {
+            QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(err));
+            QVERIFY2(retries >= 1, qPrintable(err));
+            QCOMPARE(read_file(QDir(server.install_dir()).filePath(QStringLiteral("a.dll"))),
+                     random_bytes(300000, 3));
+            return;
+        }
+        QCOMPARE(installed(server.install_dir()), before);
+        if (how == QLatin1String("SIGTERM")) {
+            QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(p.exitCode(), int(SIGTERM));
+            QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+            return;
+        }
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 2);
+        const QString message =
+            texts::connect_failed(QStringLiteral(QORV_ADMIN_PHONE)).replace(QChar(13), QChar(10));
+        QVERIFY2(err.contains(message), qPrintable(err));
+        if (how == QLatin1String("full")) {
+            QVERIFY2(retries >= 2 && err.contains(QLatin1String("53300")), qPrintable(err));
+            QVERIFY2(elapsed >= 4000 && elapsed < 15000, qPrintable(QString::number(elapsed)));
+        } else {
+            QVERIFY2(retries == 0 && err.contains(QLatin1String("28P01")), qPrintable(err));
+            QVERIFY2(elapsed < 10000, qPrintable(QString::number(elapsed)));
+        }
     }
 
     // Debian's entry of the PostgreSQL ODBC driver switches its logs on for every program.

@@ -178,6 +178,9 @@ private slots:
                     << refusal;
         };
         rows("signed release", true, {});
+        // Through PgBouncer in transaction pooling mode, as examination centres scale out.
+        QTest::addRow("pgbouncer: signed release")
+            << QStringLiteral("pgbouncer") << QStringLiteral("signed release") << true << QString();
         rows("bytes changed with their hash", true, "文件 a.dll 的内容与签名清单不符");
         rows("file row added", true, "服务器上的文件 c.dll 不在版本 2.0 的签名清单中");
         rows("file row deleted", true, "签名清单中的文件 lib/b.dll 不在服务器上");

@@ -1,5 +1,6 @@
 #include "test_hooks.h"
 
+#include "connect_wait.h"
 #include "install_step.h"
 #include "update_window.h"
 
@@ -40,6 +41,10 @@ void install_hooks()
 {
     if (const int seconds = qEnvironmentVariableIntValue("QORV_TEST_STATEMENT_TIMEOUT"))
         rt::detail::set_default_statement_timeout(seconds);
+    bool wait_given = false;
+    const int wait = qEnvironmentVariableIntValue("QORV_TEST_CONNECT_WAIT", &wait_given);
+    if (wait_given)
+        set_connect_wait_limit(std::chrono::seconds(wait));
     const QByteArray stop_point = qgetenv("QORV_TEST_STOP_AT");
     if (stop_point.isEmpty())
         return;

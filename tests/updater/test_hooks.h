@@ -12,7 +12,8 @@ namespace qorv::test {
 /// N-th step of an
 /// install that changes the disk. Whenever the variable is set, the number of steps taken is
 /// printed on standard error at exit as "steps: N". QORV_TEST_STATEMENT_TIMEOUT=SECONDS
-/// replaces the build's statement time-out.
+/// replaces the build's statement time-out, QORV_TEST_CONNECT_WAIT=SECONDS the time the log-in
+/// keeps trying while the server refuses for capacity.
 void install_hooks();
 
 /// QORV_TEST_PRESS=1: messages are printed instead of shown in boxes, and the window's button is

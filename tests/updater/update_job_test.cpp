@@ -62,7 +62,7 @@ class update_job_test : public QObject {
 private:
     void add_backend_rows(const char* name, const QList<QVariant>& values)
     {
-        for (const char* backend : {"sqlite", "postgresql", "odbc"}) {
+        for (const char* backend : {"sqlite", "postgresql", "odbc", "pgbouncer"}) {
             QTestData& row = QTest::addRow("%s: %s", backend, name) << QString::fromLatin1(backend);
             for (const QVariant& v : values)
                 row.append(v.metaType().id(), v.constData());

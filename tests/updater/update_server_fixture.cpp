@@ -26,7 +26,8 @@ bool postgresql_available()
     return find_pg_server().has_value();
 }
 
-update_server_fixture::update_server_fixture(const QString& backend)
+update_server_fixture::update_server_fixture(const QString& backend,
+                                             const std::optional<pg_server>& on)
 {
     if (!server_dir_.isValid() || !install_.isValid()) {
         error_ = QStringLiteral("no temporary directory");
@@ -41,7 +42,11 @@ update_server_fixture::update_server_fixture(const QString& backend)
             QStringLiteral("create table t_file (filename text not null, ver numeric not null, "
                            "filedata blob, primary key (filename, ver))");
     } else {
-        pg_ = find_pg_server(&error_);
+        // "pgbouncer": the suite's PgBouncer in front of its cluster (transaction pooling).
+        pg_ = on ? on
+              : backend == QLatin1String("pgbouncer")
+                  ? read_pg_server("QORV_PGBOUNCER_ENV", &error_)
+                  : find_pg_server(&error_);
         if (!pg_)
             return;
         servername_ = pg_->server;

@@ -26,9 +26,12 @@ struct server_file {
 /// One update server with table t_file, and an installation directory beside it.
 class update_server_fixture {
 public:
-    /// `backend` is "sqlite", "postgresql" or "odbc" (the suite's PostgreSQL through unixODBC). On
-    /// failure valid() is false and error() says why.
-    explicit update_server_fixture(const QString& backend);
+    /// `backend` is "sqlite", "postgresql", "odbc" (the suite's PostgreSQL through unixODBC) or
+    /// "pgbouncer" (the suite's PostgreSQL through its PgBouncer in transaction pooling mode). On
+    /// failure valid() is false and error() says why. "postgresql" and "odbc" use the PostgreSQL
+    /// server `on` when given, else the suite's.
+    explicit update_server_fixture(const QString& backend,
+                                   const std::optional<pg_server>& on = std::nullopt);
     ~update_server_fixture();
 
     bool valid() const { return error_.isEmpty(); }

@@ -136,7 +136,7 @@ private slots:
         const QByteArray contents = random_bytes(100000, 3);
         QByteArray same_size = contents;
         same_size[50000] = char(~same_size[50000]);
-        for (const char* backend : {"sqlite", "postgresql"}) {
+        for (const char* backend : {"sqlite", "postgresql", "pgbouncer"}) {
             const auto row = [&](const char* name) -> QTestData& {
                 return QTest::addRow("%s: %s", backend, name) << QString::fromLatin1(backend);
             };

@@ -1,17 +1,21 @@
 // The update window on the offscreen platform: controls, states and screenshots of each state.
 
+#include "connection.h"
 #include "recording_view.h"
+#include "tds_responder.h"
 #include "texts.h"
 #include "update_server.h"
 #include "update_server_fixture.h"
 #include "update_window.h"
 #include "window_texts.h"
 
+#include <lmget_cipher.h>
 #include <rt/ui/qt_translations.h>
 #include <rt/ui/units.h>
 #include <rt/value/profile.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -311,6 +315,48 @@ private slots:
                  qPrintable(QString::number(shown->sizeHint().width())));
         for (const QLabel* l : s.window->findChildren<QLabel*>())
             QCOMPARE(l->textFormat(), Qt::PlainText);
+    }
+
+    // A server refusing the log-in for want of capacity (a stand-in SQL Server whose user
+    // connections are used up): the window opens during the wait and says so; closing it ends
+    // the wait.
+    void closing_the_window_while_it_waits_for_a_busy_server_cancels()
+    {
+        tds_responder busy(tds_responder::mode::busy);
+        const auto stored = [](const QString& clear) {
+            return QString::fromStdString(lmget::encrypt(sys_mm, clear.toStdString()));
+        };
+        raw_settings raw;
+        raw.servername = stored(QStringLiteral("127.0.0.1,%1").arg(busy.port()));
+        raw.database = stored(QStringLiteral("exam"));
+        raw.user = stored(QStringLiteral("sa"));
+        raw.password = stored(QStringLiteral("pw"));
+        raw.ver = QStringLiteral("1.2");
+        const settings_cipher cipher;
+        QVERIFY2(cipher.loaded(), qPrintable(cipher.error()));
+        rt::transaction sqlca;
+        update_server statements(sqlca);
+        update_window window(statements, QDir::tempPath(), QString());
+        QTimer watch; // closes the window as soon as it shows the wait
+        QString shown, versions;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (!window.isVisible())
+                return;
+            shown = window.findChild<QLabel*>(QStringLiteral("st_7"))->text();
+            versions = window.findChild<QLabel*>(QStringLiteral("st_6"))->text() + u'|' +
+                       window.findChild<QLabel*>(QStringLiteral("st_5"))->text();
+            screenshot(window, "waiting");
+            window.close();
+            watch.stop();
+        });
+        watch.start(10);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(window.connect_server(raw, cipher), connect_result::cancelled);
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(shown.startsWith(QStringLiteral("升级服务器繁忙，")), qPrintable(shown));
+        QCOMPARE(versions, QStringLiteral("1.2|")); // the newest version is not known yet
+        QVERIFY(!window.isVisible());
     }
 
     void a_failing_version_check_closes_the_window()

@@ -3,7 +3,9 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 
 namespace rt {
 
@@ -56,6 +58,7 @@ long transaction::connect()
         backend_->disconnect();
     backend_.reset();
     lost_text_.clear();
+    refused_for_capacity_ = false;
     switch (dbms_kind_of(servername)) {
     case dbms_kind::sqlite:
         backend_ = detail::make_sqlite_backend(*this);
@@ -345,6 +348,55 @@ QString large_object_size_sql(const QString& column)
     return QStringLiteral("case when %1 is null then null else lo_lseek64(lo_open(%1, 262144), "
                           "0, 2) end")
         .arg(column);
+}
+
+bool capacity_refusal(QStringView sqlstate, long native_error, QStringView message)
+{
+    if (sqlstate == u"53300" || sqlstate == u"57P03")
+        return true;
+    switch (native_error) {
+    case 17809: // "Could not connect because the maximum number of user connections …"
+    case 17187: // "SQL Server is not ready to accept new client connections …"
+    case 18401: // "Login failed … Server is in script upgrade mode …"
+        return true;
+    default:
+        break;
+    }
+    // psqlODBC reports a refused log-in as 08001 with libpq's message, and PgBouncer sends its
+    // own refusal as a protocol error (08P01): both are told apart by the server's text (as the
+    // server writes it with lc_messages in English, its default).
+    static const char16_t* const texts[] = {
+        u"too many clients already",                             // 53300
+        u"remaining connection slots are reserved",              // 53300
+        u"too many connections for",                             // 53300: role, database
+        u"the database system is starting up",                   // 57P03
+        u"the database system is shutting down",                 // 57P03
+        u"the database system is in recovery mode",              // 57P03
+        u"the database system is not yet accepting connections", // 57P03
+        u"the database system is not accepting connections",     // 57P03
+        u"no more connections allowed",                          // PgBouncer: max_client_conn
+    };
+    return std::any_of(std::begin(texts), std::end(texts),
+                       [&](const char16_t* text) { return message.contains(text); });
+}
+
+QString pg_login_error(const QString& message)
+{
+    // Server errors read "…failed: SEVERITY:  SQLSTATE: text", each followed by its LOCATION
+    // line. When libpq tried more than one address or encryption, the last server error tells.
+    static const QRegularExpression server_error(
+        QStringLiteral("(?:FATAL|ERROR|PANIC):  ([0-9A-Z]{5}): (.*)$"),
+        QRegularExpression::MultilineOption);
+    QString found;
+    for (auto it = server_error.globalMatch(message); it.hasNext();) {
+        const auto m = it.next();
+        found = m.captured(1) + QStringLiteral(": ") + m.captured(2).trimmed();
+    }
+    if (!found.isEmpty())
+        return found;
+    QStringList lines = message.trimmed().split(QLatin1Char('\n'));
+    lines.removeIf([](const QString& line) { return line.startsWith(QLatin1String("LOCATION:")); });
+    return QStringLiteral("08001: ") + lines.join(QLatin1Char('\n')).trimmed();
 }
 
 QString timed_out_text(int seconds)

@@ -118,6 +118,11 @@ public:
     /// Ends the transaction (rolled back) and closes the connection; always succeeds.
     long disconnect();
     bool connected() const;
+    /// After connect() failed: true when the server refused the log-in for want of capacity
+    /// (every connection it allows is in use, or it is starting up or shutting down), so that
+    /// the same log-in may succeed later; false after every other failure (a wrong password, no
+    /// server listening, a time-out) and after a successful connect().
+    bool refused_for_capacity() const { return refused_for_capacity_; }
     dbms_kind kind() const;
     /// The dialect of the connected server; for "odbc:" it follows the driver's DBMS name.
     sql_dialect dialect() const;
@@ -177,6 +182,7 @@ private:
     // later operations report that instead of a bare "not connected".
     long lost_code_ = 0;
     QString lost_text_;
+    bool refused_for_capacity_ = false;
 };
 
 } // namespace rt

@@ -45,11 +45,14 @@ bool succeeded(SQLRETURN rc)
     return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 }
 
-// The first native error number and every diagnostic message of a handle.
-long diagnostics(transaction& t, SQLSMALLINT type, SQLHANDLE handle)
+// The first native error number and every diagnostic message of a handle. After a failed
+// log-in, `capacity` tells whether any of them says that the server refused for want of capacity.
+long diagnostics(transaction& t, SQLSMALLINT type, SQLHANDLE handle, bool* capacity = nullptr)
 {
     long native_error = 0;
     QStringList messages;
+    if (capacity)
+        *capacity = false;
     for (SQLSMALLINT i = 1;; ++i) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -63,6 +66,9 @@ long diagnostics(transaction& t, SQLSMALLINT type, SQLHANDLE handle)
             native_error = native;
         messages << QString::fromUtf16(reinterpret_cast<const char16_t*>(text),
                                        std::min<qsizetype>(length, std::size(text) - 1));
+        if (capacity && capacity_refusal(QStringView(reinterpret_cast<const char16_t*>(state), 5),
+                                         native, messages.back()))
+            *capacity = true;
     }
     if (messages.isEmpty())
         messages << QStringLiteral("unknown ODBC error");
@@ -277,8 +283,11 @@ public:
             session->cut = true;
             return fail(-1, cut_text(outcome, login_timeout));
         }
-        if (!succeeded(rc))
-            return diagnostics(owner(), SQL_HANDLE_DBC, session->dbc);
+        if (!succeeded(rc)) {
+            bool capacity = false;
+            const long code = diagnostics(owner(), SQL_HANDLE_DBC, session->dbc, &capacity);
+            return capacity ? refused_for_capacity(owner().sqldbcode, owner().sqlerrtext) : code;
+        }
         session->connected = true;
         session_ = std::move(session);
         const auto set = guarded([&] {

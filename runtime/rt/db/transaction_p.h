@@ -74,6 +74,13 @@ public:
         t.set_status(-1, dbcode, text);
         return -1;
     }
+    /// fail() for a log-in that the server refused for want of capacity (see
+    /// transaction::refused_for_capacity()).
+    long refused_for_capacity(long dbcode, const QString& text) const
+    {
+        owner_.refused_for_capacity_ = true;
+        return fail(dbcode, text);
+    }
 
 private:
     transaction& owner_;
@@ -125,6 +132,19 @@ bool is_postgresql_driver(const QString& connection_string);
 /// added (each unless `text` names its own), written so that the driver reads them exactly.
 QString odbc_connection_string(QString text, const QString& database, const QString& user,
                                const QString& password, bool postgresql_driver);
+
+/// Whether a failed log-in was refused by the server for want of capacity, from one diagnostic
+/// of the client library: its SQLSTATE (PostgreSQL: 53300 every connection in use, 57P03
+/// starting up, shutting down or in recovery), the server's error number (SQL Server: 17809 user
+/// connections used up, 17187 not ready to accept connections yet, 18401 upgrading after a
+/// start) or its text (the same PostgreSQL refusals as psqlODBC reports them, under 08001;
+/// PgBouncer's client limit).
+bool capacity_refusal(QStringView sqlstate, long native_error, QStringView message);
+
+/// A PostgreSQL log-in failure as libpq reports it with verbose errors ("FATAL:  53300: sorry,
+/// too many clients already" and a LOCATION line), as "SQLSTATE: text" of the server's last
+/// error; the client's own failures (no server, a time-out) as "08001: text".
+QString pg_login_error(const QString& message);
 
 /// Size of the pieces in which large values are moved internally.
 inline constexpr std::int64_t blob_piece = 1 << 20;

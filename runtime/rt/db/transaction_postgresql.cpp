@@ -119,11 +119,11 @@ public:
                                 user_timeout.constData(),
                                 nullptr};
         auto session = std::make_shared<pg_session>();
-        session->conn = PQconnectdbParams(keys, values, 0);
+        session->conn = PQconnectStartParams(keys, values, 0);
         if (session->conn == nullptr)
             return fail(pg_error_number, QStringLiteral("08001: out of memory"));
-        if (PQstatus(session->conn) != CONNECTION_OK)
-            return fail(pg_error_number, connection_error(session->conn));
+        if (const long code = log_in(session->conn, connect_timeout(t.dbparm)); code < 0)
+            return code;
         // Notices ("does not exist, skipping") are no errors; keep them off stderr.
         PQsetNoticeProcessor(
             session->conn, [](void*, const char*) {}, nullptr);
@@ -131,6 +131,52 @@ public:
             return fail(pg_error_number, connection_error(session->conn));
         session_ = std::move(session);
         return ok();
+    }
+
+    // Completes a log-in begun by PQconnectStartParams within `seconds`; a stop request (see
+    // interruption.h) ends it at once. The server's errors carry their SQLSTATE, so that a
+    // refusal for capacity is told apart from the rest.
+    long log_in(PGconn* conn, int seconds)
+    {
+        if (PQstatus(conn) == CONNECTION_BAD)
+            return login_failed(conn);
+        PQsetErrorVerbosity(conn, PQERRORS_VERBOSE);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+        while (status != PGRES_POLLING_OK) {
+            if (status == PGRES_POLLING_FAILED)
+                return login_failed(conn);
+            pollfd fds[2] = {
+                {PQsocket(conn), short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0},
+                {interruption_fd(), POLLIN, 0}};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            const int ready = database_waits_interrupted()
+                                  ? 0
+                                  : ::poll(fds, 2, int(std::max<std::int64_t>(left.count(), 0)));
+            if (database_waits_interrupted() || (ready > 0 && (fds[1].revents & POLLIN)))
+                return fail(pg_error_number, QStringLiteral("57014: ") + interrupted_text());
+            if (ready < 0 && errno != EINTR)
+                return fail(pg_error_number, QStringLiteral("08001: ") +
+                                                 QString::fromLocal8Bit(std::strerror(errno)));
+            if (ready == 0)
+                return fail(pg_error_number,
+                            QStringLiteral("08001: the server did not complete the log-in "
+                                           "within %1 s")
+                                .arg(seconds));
+            if (ready > 0)
+                status = PQconnectPoll(conn);
+        }
+        PQsetErrorVerbosity(conn, PQERRORS_DEFAULT);
+        return 0;
+    }
+
+    long login_failed(PGconn* conn) const
+    {
+        const QString text = pg_login_error(QString::fromUtf8(PQerrorMessage(conn)));
+        if (capacity_refusal(QStringView(text).left(5), 0, text))
+            return refused_for_capacity(pg_error_number, text);
+        return fail(pg_error_number, text);
     }
 
     void disconnect() override

@@ -377,6 +377,7 @@ private slots:
         QCOMPARE(t.sqlcode, -1L);
         QVERIFY(!t.sqlerrtext.isEmpty());
         QVERIFY(!t.connected());
+        QVERIFY(!t.refused_for_capacity());
         if (backend == QLatin1String("postgresql"))
             QCOMPARE(t.sqldbcode, -1L);
         // Nothing is created by a failed connect, and statements report the missing connection.
@@ -435,6 +436,22 @@ private slots:
         QCOMPARE(login->user, user);
         QCOMPARE(login->password, password);
         QCOMPARE(login->database, database);
+    }
+
+    // SQL Server's refusal when its user connections are used up is told from other failures.
+    void sqlserver_busy_is_a_refusal_for_capacity()
+    {
+        qorv::test::tds_responder server(qorv::test::tds_responder::mode::busy);
+        transaction t;
+        t.servername = QStringLiteral("127.0.0.1,%1").arg(server.port());
+        t.logid = QStringLiteral("sa");
+        t.logpass = QStringLiteral("pw");
+        t.dbparm = QStringLiteral("timeout = 5,Database='exam'");
+        QCOMPARE(t.connect(), -1L);
+        QVERIFY(server.login());
+        QCOMPARE(t.sqldbcode, 17809L);
+        QVERIFY2(t.refused_for_capacity(), qPrintable(t.sqlerrtext));
+        QVERIFY2(t.sqlerrtext.contains(QLatin1String("maximum number")), qPrintable(t.sqlerrtext));
     }
 
     void odbc_connection_string_data()
