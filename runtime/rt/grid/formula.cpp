@@ -217,16 +217,15 @@ private:
                 if (ref && i_ < f_.size() && (f_[i_] == u',' || f_[i_] == u')')) {
                     const auto [r1, c1, r2, c2] = *ref;
                     // Only cells that exist can hold numbers; texts are left out of a sum.
-                    for (int r = r1; r <= std::min(r2, s_.row_count()); ++r)
-                        for (int k = c1; k <= c2; ++k)
-                            if (const xlsx::cell* x = s_.at(r, k); x) {
-                                if (x->type == xlsx::cell::kind::formula && !x->has_result)
-                                    return std::nullopt;
-                                if (x->type != xlsx::cell::kind::text)
-                                    sum += x->number;
-                            } else if (r > s_.row_count()) {
-                                break;
-                            }
+                    bool pending = false; // a formula whose result is not known yet
+                    s_.for_each_in(r1, c1, r2, c2, [&](int, int, const xlsx::cell& x) {
+                        if (x.type == xlsx::cell::kind::formula && !x.has_result)
+                            pending = true;
+                        else if (x.type != xlsx::cell::kind::text)
+                            sum += x.number;
+                    });
+                    if (pending)
+                        return std::nullopt;
                 } else {
                     i_ = start;
                     const auto v = expr(depth + 1);

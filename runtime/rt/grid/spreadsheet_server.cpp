@@ -354,16 +354,12 @@ struct spreadsheet_server::state {
     {
         const int last = std::min(a.c2, s.column_count());
         std::vector<int> widest(static_cast<std::size_t>(std::max(0, last - a.c1 + 1)), -1);
-        for (const auto& row : s.rows) {
-            if (row.number < a.r1 || row.number > a.r2)
-                continue;
-            for (const auto& [c, x] : row.cells) {
-                if (c < a.c1 || c > last || x.type == xlsx::cell::kind::empty)
-                    continue;
-                int& w = widest[static_cast<std::size_t>(c - a.c1)];
-                w = std::max(w, shown_width(x));
-            }
-        }
+        s.for_each_in(a.r1, a.c1, a.r2, last, [&](int, int c, const xlsx::cell& x) {
+            if (x.type == xlsx::cell::kind::empty)
+                return;
+            int& w = widest[static_cast<std::size_t>(c - a.c1)];
+            w = std::max(w, shown_width(x));
+        });
         for (int c = a.c1; c <= last; ++c) {
             const int w = widest[static_cast<std::size_t>(c - a.c1)];
             // A column without content keeps its width; one character unit of margin else.

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,6 +18,11 @@ struct lxw_worksheet;
 struct lxw_format;
 
 namespace rt::xlsx {
+
+namespace detail {
+class cell_pipe;
+struct queued_cell;
+} // namespace detail
 
 /// Horizontal alignment of a cell, as the spreadsheet's horizontalalignment property numbers it.
 enum class halign : std::uint8_t { general = 1, left = 2, center = 3, right = 4 };
@@ -54,6 +60,18 @@ struct sheet {
     /// The cell at (row, column), created empty when missing. Appending in reading order (rows
     /// and columns ascending) is cheap.
     cell& make(int row, int column);
+    /// Calls visit(row, column, cell) for each stored cell inside rows r1…r2 and columns c1…c2,
+    /// in reading order; the cost is that of the stored cells, not of the range's size.
+    template <typename Visit> void for_each_in(int r1, int c1, int r2, int c2, Visit&& visit) const
+    {
+        const auto row_before = [](const stored_row& x, int n) { return x.number < n; };
+        const auto column_before = [](const entry& x, int n) { return x.column < n; };
+        for (auto r = std::lower_bound(rows.begin(), rows.end(), r1, row_before);
+             r != rows.end() && r->number <= r2; ++r)
+            for (auto c = std::lower_bound(r->cells.begin(), r->cells.end(), c1, column_before);
+                 c != r->cells.end() && c->column <= c2; ++c)
+                visit(r->number, c->column, c->value);
+    }
     /// Number of the last row that holds cells (0 when none).
     int row_count() const;
     /// Number of the rightmost column that holds a cell (0 when none).
@@ -122,6 +140,9 @@ inline constexpr int max_text = 32767;
 /// in ascending order). It goes to an exclusive temporary file beside the target, and so do
 /// libxlsxwriter's working files; commit() checks every cell reached the file, then replaces the
 /// target durably (rt::file_replacement). Destroyed without commit() it leaves no trace.
+/// Text, number, boolean and blank cells are handed to libxlsxwriter on a worker thread, so the
+/// caller reads its next cells while the last ones are formatted; a cell libxlsxwriter refuses
+/// fails a later call or commit().
 class writer {
 public:
     explicit writer(const QString& path);
@@ -130,8 +151,9 @@ public:
     writer& operator=(const writer&) = delete;
 
     /// The workbook, or nullptr when the target cannot be replaced or the temporary file could
-    /// not be made (commit() then says why).
-    lxw_workbook* book() const { return book_; }
+    /// not be made (commit() then says why). The cells given so far are written first, so the
+    /// caller may use libxlsxwriter directly (formats, column widths).
+    lxw_workbook* book();
     /// Adds a worksheet (an empty name: libxlsxwriter's default), nullptr on failure.
     lxw_worksheet* add_sheet(const QString& name = {});
 
@@ -154,6 +176,8 @@ public:
 
 private:
     bool check(int result, int row, int column); // an lxw_error
+    bool queue(const detail::queued_cell& cell, QStringView text = {});
+    bool drain();
     bool verify(QString& error) const;
 
     std::unique_ptr<file_replacement> out_;
@@ -161,7 +185,8 @@ private:
     lxw_workbook* book_ = nullptr;
     QString error_;
     QByteArray utf8_;
-    long long cells_ = 0;
+    long long cells_ = 0; // written directly, not through the pipe
+    std::unique_ptr<detail::cell_pipe> pipe_;
 };
 
 } // namespace rt::xlsx

@@ -3,6 +3,8 @@
 
 #include <rt/grid/xlsx.h>
 
+#include "xlsx_cell_pipe_p.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QStringEncoder>
@@ -33,14 +35,40 @@ writer::writer(const QString& path) : out_(std::make_unique<file_replacement>(pa
 
 writer::~writer()
 {
-    // Abandoned: close what libxlsxwriter holds; file_replacement drops the half-made file.
+    // Abandoned: stop the worker, close what libxlsxwriter holds; file_replacement drops the
+    // half-made file.
+    pipe_.reset();
     if (book_)
         workbook_close(book_);
 }
 
+lxw_workbook* writer::book()
+{
+    drain();
+    return book_;
+}
+
+bool writer::queue(const detail::queued_cell& cell, QStringView text)
+{
+    if (!pipe_)
+        pipe_ = std::make_unique<detail::cell_pipe>();
+    return pipe_->add(cell, text) || drain();
+}
+
+// Waits for the queued cells; false, with the reason kept, when libxlsxwriter refused one.
+bool writer::drain()
+{
+    if (!pipe_)
+        return true;
+    pipe_->drain();
+    if (const auto refused = pipe_->refused())
+        return check(refused->code, refused->row, refused->column);
+    return true;
+}
+
 lxw_worksheet* writer::add_sheet(const QString& name)
 {
-    if (!book_)
+    if (!book_ || !drain())
         return nullptr;
     lxw_worksheet* ws =
         workbook_add_worksheet(book_, name.isEmpty() ? nullptr : name.toUtf8().constData());
@@ -75,16 +103,8 @@ bool writer::text(lxw_worksheet* ws, int row, int column, const QString& value, 
     }
     if (value.isEmpty()) // libxlsxwriter writes an empty text as a blank cell
         return blank(ws, row, column, f);
-    // Encoded into one buffer that every cell reuses: no allocation per cell.
-    const qsizetype room = value.size() * 3 + 1;
-    if (utf8_.size() < room)
-        utf8_.resize(room);
-    QStringEncoder encode(QStringEncoder::Utf8);
-    *encode.appendToBuffer(utf8_.data(), value) = '\0';
     // Always a text cell: a leading "=" never turns it into a formula.
-    return check(worksheet_write_string(ws, static_cast<lxw_row_t>(row),
-                                        static_cast<lxw_col_t>(column), utf8_.constData(), f),
-                 row, column);
+    return queue({detail::queued_cell::kind::text, row, column, ws, f}, value);
 }
 
 bool writer::number(lxw_worksheet* ws, int row, int column, double value, lxw_format* f,
@@ -93,30 +113,26 @@ bool writer::number(lxw_worksheet* ws, int row, int column, double value, lxw_fo
     // A cell holds finite doubles only: "INF" or "NAN" would make a file no reader accepts.
     if (!std::isfinite(value))
         return text(ws, row, column, shown.isEmpty() ? number_text(value) : shown, f);
-    return check(worksheet_write_number(ws, static_cast<lxw_row_t>(row),
-                                        static_cast<lxw_col_t>(column), value, f),
-                 row, column);
+    return queue({detail::queued_cell::kind::number, row, column, ws, f, value});
 }
 
 bool writer::boolean(lxw_worksheet* ws, int row, int column, bool value, lxw_format* f)
 {
-    return check(worksheet_write_boolean(ws, static_cast<lxw_row_t>(row),
-                                         static_cast<lxw_col_t>(column), value, f),
-                 row, column);
+    return queue({detail::queued_cell::kind::boolean, row, column, ws, f, value ? 1.0 : 0.0});
 }
 
 bool writer::blank(lxw_worksheet* ws, int row, int column, lxw_format* f)
 {
     if (!f) // libxlsxwriter writes nothing for a blank without a format
         return true;
-    return check(
-        worksheet_write_blank(ws, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column), f),
-        row, column);
+    return queue({detail::queued_cell::kind::blank, row, column, ws, f});
 }
 
 bool writer::formula(lxw_worksheet* ws, int row, int column, const QString& a1,
                      std::optional<double> result, lxw_format* f)
 {
+    if (!drain())
+        return false;
     utf8_ = (u'=' + a1).toUtf8();
     const auto r = static_cast<lxw_row_t>(row);
     const auto c = static_cast<lxw_col_t>(column);
@@ -192,6 +208,10 @@ bool writer::commit(QString& error)
         error = error_.isEmpty() ? out_->error() : error_;
         return false;
     }
+    drain();
+    if (pipe_)
+        cells_ += pipe_->written();
+    pipe_.reset();
     const lxw_error result = workbook_close(std::exchange(book_, nullptr));
     if (!error_.isEmpty()) {
         error = error_;
@@ -212,13 +232,13 @@ bool writer::commit(QString& error)
 
 namespace {
 
-lxw_format* format_for(lxw_workbook* book, halign align, lxw_format* (&cache)[5])
+lxw_format* format_for(writer& w, halign align, lxw_format* (&cache)[5])
 {
     if (align == halign::general)
         return nullptr;
     auto& f = cache[static_cast<int>(align)];
     if (!f) {
-        f = workbook_add_format(book);
+        f = workbook_add_format(w.book());
         format_set_align(f, align == halign::center ? LXW_ALIGN_CENTER
                             : align == halign::left ? LXW_ALIGN_LEFT
                                                     : LXW_ALIGN_RIGHT);
@@ -250,7 +270,7 @@ bool write(const workbook& book, const QString& path, QString& error)
             for (const auto& [column, x] : row.cells) {
                 const int lr = row.number - 1;
                 const int lc = column - 1;
-                lxw_format* f = format_for(w.book(), x.align, formats);
+                lxw_format* f = format_for(w, x.align, formats);
                 bool ok = true;
                 switch (x.type) {
                 case cell::kind::empty:
