@@ -3,8 +3,8 @@
 # x 10 columns (Chinese texts, numbers, a code table, a computed field) exported by
 # dw_saveas_exl and uf_dwsaveas_excel, beside plain libxlsxwriter loops writing the same cells
 # (constant-memory mode: the floor, as the exports write rows in order; default mode) and
-# openpyxl's write-only mode. Each case runs in its own process (QORV_BENCH_RUNS times, default 3);
-# printed are the best wall time of the writing alone, the peak resident memory of the process,
+# openpyxl's write-only mode. Each case runs in its own process (QORV_BENCH_RUNS times, default 3,
+# the cases taking turns); printed are the best wall time of the writing alone, the peak resident memory of the process,
 # what the export added to the peak the grid had reached before it, and the ratios time /
 # constant-memory loop, time / default loop and openpyxl time / time.
 #
@@ -18,28 +18,32 @@ runs=${QORV_BENCH_RUNS:-3}
 work=$(mktemp -d "${TMPDIR:-/tmp}/export-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-best() { # CASE COMMAND...: best time and the peak memory of that run
-    local name=$1 best_time=inf best_mem=0 best_before=0
-    shift
-    for _ in $(seq "$runs"); do
-        rm -f "$work/out.xlsx"
-        read -r _ seconds peak before < <("$@" "$work/out.xlsx" "$rows" 2>/dev/null)
-        if awk -v a="$seconds" -v b="$best_time" 'BEGIN { exit !(b == "inf" || a < b) }'; then
-            best_time=$seconds
-            best_mem=$peak
-            best_before=${before:-0}
+# The cases take turns, run after run, so that a change in the machine's load meets all of them
+# alike; kept per case is its best time and the peak memory of that run.
+cases=(libxlsxwriter_cm libxlsxwriter openpyxl dw_saveas_exl uf_dwsaveas_excel)
+run_case() { # CASE: prints "SECONDS PEAK_KIB BEFORE_KIB"
+    rm -f "$work/out.xlsx"
+    if [ "$1" = openpyxl ]; then
+        /usr/bin/python3 "$here/export_peer.py" "$work/out.xlsx" "$rows"
+    else
+        "$build/bin/export_bench" "$1" "$work/out.xlsx" "$rows"
+    fi 2>/dev/null | cut -d' ' -f2-
+}
+declare -A best_time best_mem best_before
+for _ in $(seq "$runs"); do
+    for name in "${cases[@]}"; do
+        read -r seconds peak before < <(run_case "$name")
+        if [ -z "${best_time[$name]:-}" ] ||
+            awk -v a="$seconds" -v b="${best_time[$name]}" 'BEGIN { exit !(a < b) }'; then
+            best_time[$name]=$seconds
+            best_mem[$name]=$peak
+            best_before[$name]=${before:-0}
         fi
     done
-    echo "$name $best_time $best_mem $best_before"
-}
-
-{
-    best libxlsxwriter_cm "$build/bin/export_bench" libxlsxwriter_cm
-    best libxlsxwriter "$build/bin/export_bench" libxlsxwriter
-    best openpyxl /usr/bin/python3 "$here/export_peer.py"
-    best dw_saveas_exl "$build/bin/export_bench" dw_saveas_exl
-    best uf_dwsaveas_excel "$build/bin/export_bench" uf_dwsaveas_excel
-} >"$work/results.txt"
+done
+for name in "${cases[@]}"; do
+    echo "$name ${best_time[$name]} ${best_mem[$name]} ${best_before[$name]}"
+done >"$work/results.txt"
 
 echo "lumora export, $rows rows x 10 columns (load average $(cut -d' ' -f1-3 /proc/loadavg)):"
 echo "case, time, peak memory, added to the peak before, time / constant-memory loop," \
