@@ -328,18 +328,10 @@ public:
     // connection closed, on failure.
     result_ptr pipeline_receive()
     {
-        PGconn* conn = session_->conn;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_);
         result_ptr result;
-        for (;;) {
-            while (PQisBusy(conn))
-                if (!wait(deadline, false))
-                    return nullptr;
-            result_ptr next(PQgetResult(conn));
-            if (!next)
-                break; // the end of this query's results
-            result = std::move(next);
-        }
+        if (!collect(deadline, result))
+            return nullptr;
         --pipelined_;
         if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
             const QString text =
@@ -393,6 +385,25 @@ private:
         }
     }
 
+    // Collects the results of one command, before the deadline, into `result`: its first error,
+    // else its last result (nullptr when none came). False when the wait failed (status set).
+    bool collect(std::chrono::steady_clock::time_point deadline, result_ptr& result)
+    {
+        PGconn* conn = session_->conn;
+        for (;;) {
+            while (PQisBusy(conn))
+                if (!wait(deadline, false))
+                    return false;
+            result_ptr next(PQgetResult(conn));
+            if (!next)
+                return true;
+            const ExecStatusType status = PQresultStatus(next.get());
+            const bool error = status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE;
+            if (!result || (error && PQresultStatus(result.get()) != PGRES_FATAL_ERROR))
+                result = std::move(next);
+        }
+    }
+
     bool in_pipeline_ = false;
     int pipelined_ = 0; // queries sent into the pipeline and not yet collected
     long end(const char* verb)
@@ -428,27 +439,9 @@ private:
             lost(QStringLiteral("08006"));
             return nullptr;
         }
-        for (;;) { // until everything is sent
-            const int flushed = PQflush(conn);
-            if (flushed == 0)
-                break;
-            if (flushed < 0 || !wait(deadline, true))
-                return nullptr;
-        }
         result_ptr result;
-        for (;;) {
-            while (PQisBusy(conn))
-                if (!wait(deadline, false))
-                    return nullptr;
-            result_ptr next(PQgetResult(conn));
-            if (!next)
-                break;
-            // The first error, else the last result, describes the command.
-            const ExecStatusType status = PQresultStatus(next.get());
-            const bool error = status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE;
-            if (!result || (error && PQresultStatus(result.get()) != PGRES_FATAL_ERROR))
-                result = std::move(next);
-        }
+        if (!flush(deadline) || !collect(deadline, result))
+            return nullptr;
         if (!result)
             lost(QStringLiteral("08006"));
         return result;
