@@ -17,6 +17,8 @@ rt::xlsx::workbook make_book(int sheets, int rows)
     for (int n = 1; n <= sheets; ++n) {
         auto& s = book.sheets.emplace_back();
         s.name = QStringLiteral("表%1").arg(n);
+        // Widths a whole number of pixels wide come back as they were set.
+        s.widths = {{2, 12.0}, {3, 0.5}, {5, 30 + 3.0 / 7}};
         for (int r = 1; r <= rows; ++r) {
             auto& text = s.make(r, 1);
             text.type = kind::text;
@@ -81,6 +83,7 @@ private slots:
             const auto& want = book.sheets[n];
             const auto& got = back->sheets[n];
             QCOMPARE(got.name, want.name);
+            QCOMPARE(got.widths, want.widths);
             QCOMPARE(got.rows.size(), want.rows.size());
             for (std::size_t r = 0; r < want.rows.size(); ++r) {
                 QCOMPARE(got.rows[r].number, want.rows[r].number);
