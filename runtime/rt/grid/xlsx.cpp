@@ -80,6 +80,12 @@ QString number_text(double value)
     return QString::number(value, 'g', 11);
 }
 
+double unpadded_width(double stored)
+{
+    const double pixels = std::round(stored * 7);
+    return pixels <= 12 ? pixels / 12 : (pixels - 5) / 7;
+}
+
 int number_width(double value)
 {
     if (!std::isfinite(value))

@@ -129,6 +129,10 @@ int display_width(QStringView text);
 QString number_text(double value);
 /// The display width of number_text(value), computed without making the text.
 int number_width(double value);
+/// A column's width as users set and read it, from the width a file stores: that includes the
+/// cell padding (5 pixels beside the default font's 7-pixel digits; below one character both
+/// scale together), which the writer adds again.
+double unpadded_width(double stored);
 
 /// Largest row and column number of a worksheet.
 inline constexpr int max_rows = 1048576;
@@ -184,7 +188,6 @@ private:
     QByteArray tmpdir_;
     lxw_workbook* book_ = nullptr;
     QString error_;
-    QByteArray utf8_;
     long long cells_ = 0; // written directly, not through the pipe
     std::unique_ptr<detail::cell_pipe> pipe_;
 };

@@ -11,22 +11,11 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 
 namespace rt::xlsx {
 
 namespace {
-
-// A file stores a column's width with the cell padding included (5 pixels beside the default
-// font's 7-pixel digits; a width below one character scales both together); the model holds the
-// width users set and read, as the writer takes it. Without this each read and write of a
-// workbook would widen its columns by the padding.
-double unpadded_width(double stored)
-{
-    const double pixels = std::round(stored * 7);
-    return pixels <= 12 ? pixels / 12 : (pixels - 5) / 7;
-}
 
 using zip_ptr = std::unique_ptr<zip_t, decltype(&zip_discard)>;
 

@@ -7,7 +7,6 @@
 
 #include <QByteArrayView>
 #include <QFile>
-#include <QStringEncoder>
 
 #include <xlsxwriter.h>
 #include <zip.h>
@@ -133,14 +132,14 @@ bool writer::formula(lxw_worksheet* ws, int row, int column, const QString& a1,
 {
     if (!drain())
         return false;
-    utf8_ = (u'=' + a1).toUtf8();
+    const QByteArray utf8 = (u'=' + a1).toUtf8();
     const auto r = static_cast<lxw_row_t>(row);
     const auto c = static_cast<lxw_col_t>(column);
     if (result && !std::isfinite(*result))
-        return check(worksheet_write_formula_str(ws, r, c, utf8_.constData(), f,
+        return check(worksheet_write_formula_str(ws, r, c, utf8.constData(), f,
                                                  number_text(*result).toUtf8().constData()),
                      row, column);
-    return check(worksheet_write_formula_num(ws, r, c, utf8_.constData(), f, result.value_or(0)),
+    return check(worksheet_write_formula_num(ws, r, c, utf8.constData(), f, result.value_or(0)),
                  row, column);
 }
 
