@@ -243,7 +243,7 @@ int datawindow::set_compute_function(const QString& name, dw_compute_function fu
     const dw_object* o = d->find_object(name);
     if (!o || o->kind != dw_object_kind::compute)
         return -1;
-    d->compute_functions.insert(name.toLower(), std::move(function));
+    d->compute_functions.emplace(name.toLower(), std::move(function));
     return 1;
 }
 
