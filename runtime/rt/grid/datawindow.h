@@ -147,7 +147,9 @@ public:
     /// spreadsheet column per table column in column order, numbers as numbers, texts as texts
     /// (never as formulas), nulls as empty cells; with `headings`, row 1 holds the column names
     /// and grid row k is spreadsheet row k + 1. The file is written beside itself and renamed into
-    /// place, so a failed save leaves any earlier file as it was. Returns 1 or -1.
+    /// place, so a failed save leaves any earlier file as it was. Returns 1 or -1. Under an
+    /// xlsx::handoff it returns once the cells are written: the file is finished in the
+    /// background, and xlsx::handoff::finish() tells whether it landed.
     int saveas(const QString& file, saveas_type type, bool headings) const;
 
 private:

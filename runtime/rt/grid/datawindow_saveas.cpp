@@ -4,6 +4,7 @@
 #include <rt/grid/xlsx.h>
 
 #include <cmath>
+#include <memory>
 #include <optional>
 
 namespace rt {
@@ -15,9 +16,8 @@ int datawindow::saveas(const QString& file, saveas_type type, bool headings) con
     const long first = headings ? 1 : 0;
     if (d->row_count() + first > xlsx::max_rows || d->column_count() > xlsx::max_columns)
         return -1;
-    xlsx::writer w(file);
-    QString error;
-    lxw_worksheet* ws = w.add_sheet();
+    auto w = std::make_unique<xlsx::writer>(file);
+    lxw_worksheet* ws = w->add_sheet();
     if (!ws)
         return -1;
     // The workbook as written, for a spreadsheet server that opens it next (xlsx::handoff).
@@ -30,7 +30,7 @@ int datawindow::saveas(const QString& file, saveas_type type, bool headings) con
         sheet->rows.reserve(d->rows.size() + 1);
     }
     auto text = [&](int r, int c, const QString& value) {
-        if (!w.text(ws, r, c, value))
+        if (!w->text(ws, r, c, value))
             return false;
         if (sheet && !value.isEmpty()) {
             auto& x = sheet->make(r + 1, c + 1);
@@ -60,7 +60,7 @@ int datawindow::saveas(const QString& file, saveas_type type, bool headings) con
                         return -1;
                     continue;
                 }
-                if (!w.number(ws, sheet_row, column, value))
+                if (!w->number(ws, sheet_row, column, value))
                     return -1;
                 if (sheet) {
                     auto& x = sheet->make(sheet_row + 1, column + 1);
@@ -70,11 +70,12 @@ int datawindow::saveas(const QString& file, saveas_type type, bool headings) con
             }
         }
     }
-    if (!w.commit(error))
-        return -1;
-    if (model)
-        xlsx::handoff::offer(file, std::move(*model));
-    return 1;
+    if (model) { // the file is finished beside the reader of the model
+        xlsx::handoff::offer(file, std::move(*model), std::move(w));
+        return 1;
+    }
+    QString error;
+    return w->commit(error) ? 1 : -1;
 }
 
 } // namespace rt

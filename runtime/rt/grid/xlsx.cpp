@@ -2,11 +2,6 @@
 
 #include <rt/grid/xlsx.h>
 
-#include <QFile>
-#include <QFileInfo>
-
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -149,79 +144,6 @@ int sheet::column_count() const
         if (!r.cells.empty())
             n = std::max(n, r.cells.back().column);
     return n;
-}
-
-namespace {
-
-thread_local handoff* current_handoff = nullptr;
-
-// What identifies a file's contents without reading them: the file, its size and modification.
-struct identity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    timespec modified{};
-    bool operator==(const identity& o) const
-    {
-        return device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
-    }
-};
-
-std::optional<identity> identify(const QString& path)
-{
-    struct stat s {};
-    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
-        return std::nullopt;
-    return identity{s.st_dev, s.st_ino, s.st_size, s.st_mtim};
-}
-
-} // namespace
-
-struct handoff::offered {
-    QString path; // canonical
-    identity file;
-    std::optional<workbook> book;
-};
-
-handoff::handoff() : d(std::make_unique<offered>()), previous_(current_handoff)
-{
-    current_handoff = this;
-}
-
-handoff::~handoff()
-{
-    current_handoff = previous_;
-}
-
-bool handoff::active()
-{
-    return current_handoff != nullptr;
-}
-
-void handoff::offer(const QString& path, workbook book)
-{
-    if (!current_handoff)
-        return;
-    auto& d = *current_handoff->d;
-    const auto file = identify(path);
-    d.book.reset();
-    if (!file)
-        return;
-    d.path = QFileInfo(path).canonicalFilePath();
-    d.file = *file;
-    d.book = std::move(book);
-}
-
-std::optional<workbook> handoff::take(const QString& path)
-{
-    if (!current_handoff || !current_handoff->d->book)
-        return std::nullopt;
-    auto& d = *current_handoff->d;
-    const auto file = identify(path);
-    if (!file || !(*file == d.file) || QFileInfo(path).canonicalFilePath() != d.path)
-        return std::nullopt;
-    return std::exchange(d.book, std::nullopt);
 }
 
 } // namespace rt::xlsx

@@ -94,11 +94,15 @@ std::optional<workbook> read_bytes(const QByteArray& bytes, QString& error);
 /// `error`; an earlier file at `path` is then untouched.
 bool write(const workbook& book, const QString& path, QString& error);
 
-/// Hands a workbook just written from the writer to the next reader of the same file, in the same
-/// thread, while an object of this class lives: the in-process spreadsheet server then opens the
-/// grid's own save without reading the file back. The file must be unchanged since it was written
-/// (same file, size and modification time); otherwise, and when nothing was handed over, the
-/// file is read. Whatever is not taken is dropped with the object.
+class writer;
+
+/// Hands a workbook from a save to the next reader of the same file, in the same thread, while an
+/// object of this class lives: the in-process spreadsheet server then opens the grid's own save
+/// without reading the file back. Meanwhile the save finishes its file (drains its cells, closes,
+/// checks, syncs and renames it) on a thread of its own; finish() waits for that and tells whether
+/// the file landed. A writer committing in this thread waits for it first and fails when it
+/// failed, so a later save never lands over a failed one. Whatever is not taken is dropped with
+/// the object, which waits for the save too.
 class handoff {
 public:
     handoff();
@@ -108,13 +112,19 @@ public:
 
     /// True while a handoff lives in this thread (a writer then builds the model it offers).
     static bool active();
-    /// Offers `book`, just written to `path`, to the next take(path).
-    static void offer(const QString& path, workbook book);
-    /// The workbook offered for `path`, if the file is still the one written.
+    /// Offers `book`, the contents `w` is writing to `path`, and commits `w` on a thread of its
+    /// own; an earlier offer's save is waited for first. Only while active().
+    static void offer(const QString& path, workbook book, std::unique_ptr<writer> w);
+    /// The workbook offered for `path`: while its save is finishing, or after it landed as long
+    /// as the file is still the one written (same file, size and modification time).
     static std::optional<workbook> take(const QString& path);
+    /// Waits for the offered saves. False with `error` set when one failed: its target is then
+    /// untouched. True when nothing was offered.
+    static bool finish(QString& error);
 
 private:
     struct offered;
+    bool settle();
     std::unique_ptr<offered> d;
     handoff* previous_;
 };

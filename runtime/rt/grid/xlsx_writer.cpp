@@ -203,6 +203,11 @@ bool writer::verify(QString& error) const
 
 bool writer::commit(QString& error)
 {
+    // A save this thread handed over lands first, and a failed one stops this one. Two workbooks
+    // are so never closed at once: libxlsxwriter stamps the creation time through gmtime(), whose
+    // result the process shares. (The handed-over save commits on a thread without a handoff.)
+    if (!handoff::finish(error))
+        return false;
     if (!book_) {
         error = error_.isEmpty() ? out_->error() : error_;
         return false;

@@ -448,7 +448,9 @@ private slots:
                     QStringLiteral("保存|%1已经存在,是否覆盖?|exclamation|yes_no").arg(file));
             QCOMPARE(box.lines, expected);
         }
-        QCOMPARE(server.connects, 0);
+        // The grid's save finishes its file while the spreadsheet already works on the workbook:
+        // a write failing there is reported once the spreadsheet's save is refused.
+        QCOMPARE(server.connects, big && automation ? 1 : 0);
         if (kind != u"directory")
             QCOMPARE(read_file(file), old);
         QCOMPARE(QDir(dir.path())

@@ -275,6 +275,7 @@ private slots:
         const rt::xlsx::handoff handoff;
         QCOMPARE(dw.saveas(file, rt::saveas_type::xlsx, true), 1);
         QString error;
+        QVERIFY2(rt::xlsx::handoff::finish(error), qPrintable(error));
         const auto read = rt::xlsx::read(file, error);
         QVERIFY2(read, qPrintable(error));
         const auto taken = rt::xlsx::handoff::take(file);
@@ -298,6 +299,7 @@ private slots:
         }
         // Changed after the save: nothing is handed over.
         QCOMPARE(dw.saveas(file, rt::saveas_type::xlsx, true), 1);
+        QVERIFY(rt::xlsx::handoff::finish(error));
         QFile f(file);
         QVERIFY(f.open(QIODevice::Append));
         f.write("x");

@@ -1,5 +1,6 @@
 #include <rt/grid/xlsx.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -127,6 +128,31 @@ private slots:
         QVERIFY(!w.commit(error));
         QVERIFY2(error.startsWith(QStringLiteral("cell A1048577")), qPrintable(error));
         QCOMPARE(contents(file), before);
+    }
+
+    // A handed-over save fails while it finishes in the background: finish() says so, and a later
+    // save of the same thread does not land over the file the failed one left in place.
+    void handed_over_save_that_fails()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("book.xlsx"));
+        QString error;
+        QVERIFY2(rt::xlsx::write(make_book(1, 3), file, error), qPrintable(error));
+        const QByteArray before = contents(file);
+
+        const rt::xlsx::handoff handoff;
+        auto w = std::make_unique<rt::xlsx::writer>(file);
+        lxw_worksheet* sheet = w->add_sheet();
+        QVERIFY(sheet);
+        w->number(sheet, rt::xlsx::max_rows, 0, 1); // refused on the writer's worker
+        rt::xlsx::handoff::offer(file, make_book(1, 1), std::move(w));
+        QVERIFY(!rt::xlsx::write(make_book(1, 2), file, error));
+        QVERIFY2(error.startsWith(QStringLiteral("cell A1048577")), qPrintable(error));
+        error.clear();
+        QVERIFY(!rt::xlsx::handoff::finish(error));
+        QVERIFY2(error.startsWith(QStringLiteral("cell A1048577")), qPrintable(error));
+        QCOMPARE(contents(file), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 };
 
