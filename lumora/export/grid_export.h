@@ -47,6 +47,9 @@ namespace lumora {
 /// `filename` is refused before the question, as a failed save ("导出数据失败!"). Returns 1 when
 /// the workbook was saved (also when the spreadsheet program cannot be reached after the grid's own
 /// save), -1 when the grid has no rows, the user keeps the existing file or the grid's save fails.
+/// The grid's save finishes its file (compressing, checking, syncing, renaming) while the
+/// spreadsheet program already works on the workbook; when that fails, the program's save is not
+/// made and the outcome is the same "导出数据失败!" and -1.
 /// A failure of the spreadsheet program after it was reached throws rt::runtime_error; the file is
 /// then the grid's save or the program's, never a torn one. A null `datawin` throws
 /// rt::null_object_reference.
