@@ -186,6 +186,8 @@ public:
 
     /// Closes the workbook, checks the file (every part intact, every cell written present) and
     /// renames it onto the target. Returns false with `error` set; the target is then untouched.
+    /// A save this thread handed over (handoff::offer) is waited for first; when it failed, so
+    /// does this one, with its error.
     bool commit(QString& error);
 
 private:
