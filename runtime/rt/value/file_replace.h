@@ -20,7 +20,8 @@ QString replace_refusal(const QString& path);
 /// see the old file or the new one, never a part of either.
 ///
 /// A symbolic link as `path` stays: the file it points to is replaced, in that file's directory.
-/// A new file gets the permissions 0666 less the process's umask.
+/// A new file gets the permissions 0666 less the process's umask; until commit() its owner may
+/// read and write it whatever the umask, so that a writer can open it again by name.
 ///
 /// \code
 /// rt::file_replacement out(path);
@@ -57,18 +58,21 @@ public:
     bool write(QByteArrayView bytes);
 
     /// Makes the temporary file the target, durably. False with error() set; the old file (if
-    /// any) is then untouched and the temporary removed.
+    /// any) is then untouched and the temporary removed. A target that became one that cannot be
+    /// replaced (replace_refusal()) while the contents were written is refused then.
     bool commit();
 
 private:
     void fail(const QString& what, int error_number);
+    void keep_owner_access();
 
     QString target_;
     QString temp_;
     QString error_;
     int fd_ = -1;
     bool existed_ = false;
-    mode_t mode_ = 0;
+    mode_t mode_ = 0;      // to give the file at commit(), when existed_ or widened_
+    bool widened_ = false; // a new file's mode widened for its owner while it is written
     uid_t owner_ = 0;
     gid_t group_ = 0;
 };

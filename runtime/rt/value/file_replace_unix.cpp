@@ -105,6 +105,7 @@ file_replacement::file_replacement(const QString& path)
                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             temp_ = name;
+            keep_owner_access();
             return;
         }
         if (errno != EEXIST)
@@ -130,6 +131,18 @@ QString file_replacement::open_name() const
 {
     const QString proc = QStringLiteral("/proc/self/fd/%1").arg(fd_);
     return fd_ >= 0 && QFileInfo::exists(proc) ? proc : temp_;
+}
+
+// A writer may open the temporary file again by its name (libxlsxwriter does). Under a umask that
+// takes the owner's own access away, the owner keeps it until commit() sets the mode the umask
+// gave.
+void file_replacement::keep_owner_access()
+{
+    struct stat created {};
+    if (existed_ || ::fstat(fd_, &created) != 0 || (created.st_mode & 0600) == 0600)
+        return;
+    mode_ = created.st_mode & 07777;
+    widened_ = ::fchmod(fd_, mode_ | 0600) == 0;
 }
 
 void file_replacement::fail(const QString& what, int error_number)
@@ -165,11 +178,18 @@ bool file_replacement::commit()
             error_ = QStringLiteral("%1 was not written").arg(target_);
         return false;
     }
-    if (existed_) {
-        // The owner first: changing it clears set-id bits that the mode then restores. Only a
-        // privileged process may give a file away; others keep their own ownership.
-        if ((owner_ != ::geteuid() || group_ != ::getegid()) && ::fchown(fd_, owner_, group_) != 0)
-            (void)::fchown(fd_, ::geteuid(), group_);
+    // What became of the target while the new contents were written counts: a save that landed
+    // there meanwhile may have left a file that must not be replaced.
+    if (const QString refusal = resolve(target_).refusal; !refusal.isEmpty()) {
+        fail(refusal, 0);
+        return false;
+    }
+    // The owner first: changing it clears set-id bits that the mode then restores. Only a
+    // privileged process may give a file away; others keep their own ownership.
+    if (existed_ && (owner_ != ::geteuid() || group_ != ::getegid()) &&
+        ::fchown(fd_, owner_, group_) != 0)
+        (void)::fchown(fd_, ::geteuid(), group_);
+    if (existed_ || widened_) {
         if (::fchmod(fd_, mode_) != 0) {
             fail(QStringLiteral("cannot set the permissions of %1").arg(temp_), errno);
             return false;

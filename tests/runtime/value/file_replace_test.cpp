@@ -6,6 +6,7 @@
 
 #include <rt/value/file_replace.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 using qorv::test::read_file;
 using qorv::test::write_file;
@@ -36,6 +40,28 @@ struct stat status_of(const QString& path)
     struct stat s {};
     ::lstat(QFile::encodeName(path).constData(), &s);
     return s;
+}
+
+// Replaces `path` as an unprivileged user (nobody, when started as root) under umask 0277, the
+// new contents written through a second opening of the temporary file by name, as libxlsxwriter
+// writes a workbook. Prints why when it fails.
+int replace_under_narrow_umask(const char* path)
+{
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        return 3;
+    ::umask(0277);
+    rt::file_replacement out(QString::fromLocal8Bit(path));
+    FILE* f = std::fopen(QFile::encodeName(out.open_name()).constData(), "wb");
+    if (!f) {
+        std::perror("reopen");
+        return 1;
+    }
+    const bool written = std::fputs("new", f) >= 0;
+    if (std::fclose(f) != 0 || !written || !out.commit()) {
+        std::fprintf(stderr, "%s\n", qPrintable(out.error()));
+        return 2;
+    }
+    return 0;
 }
 
 } // namespace
@@ -116,6 +142,38 @@ private slots:
             QCOMPARE(status_of(old).st_uid, uid_t(1234));
             QCOMPARE(status_of(old).st_gid, gid_t(4321));
         }
+    }
+
+    // A target that became write-protected while the new contents were written is kept.
+    void target_protected_meanwhile()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("book"));
+        rt::file_replacement out(file);
+        QVERIFY(out.write("new"));
+        QVERIFY(write_file(file, "landed meanwhile"));
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0444), 0);
+        QVERIFY(!out.commit());
+        QVERIFY2(out.error().endsWith(QStringLiteral("is write-protected")),
+                 qPrintable(out.error()));
+        QCOMPARE(read_file(file), QByteArray("landed meanwhile"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    // A umask that takes the owner's own access away still lets the writer reopen the temporary
+    // file; the new file then gets what the umask allows (0400).
+    void narrow_umask()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ExeOwner | QFile::ReadOther |
+                                                      QFile::WriteOther | QFile::ExeOther));
+        const QString file = dir.filePath(QStringLiteral("new"));
+        const auto run = qorv::test::run_process(QCoreApplication::applicationFilePath(),
+                                                 {QStringLiteral("--narrow-umask"), file});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(read_file(file), QByteArray("new"));
+        QCOMPARE(status_of(file).st_mode & 07777, mode_t(0400));
     }
 
     // A link stays a link: the file it ends at (through a relative chain) is replaced in its own
@@ -223,5 +281,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(file_replace_test)
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--narrow-umask") == 0)
+        return replace_under_narrow_umask(argv[2]);
+    QCoreApplication app(argc, argv);
+    file_replace_test test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "file_replace_test.moc"
